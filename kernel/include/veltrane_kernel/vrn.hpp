@@ -1,0 +1,119 @@
+// Resource names (VRNs): the parser, its errors and the renderings.
+//
+//     vrn:vlt:<service>:<region>:<org>:<resource_type>/<resource_id>
+//
+// at most MAX_VRN_LEN bytes; the org (optional) and the resource id are UUIDs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "veltrane_kernel/result.hpp"
+#include "veltrane_kernel/uuid.hpp"
+
+namespace veltrane_kernel {
+
+// The greatest accepted length of a VRN's text, in bytes of UTF-8.
+inline constexpr std::size_t MAX_VRN_LEN = 512;
+
+// The first check a text failed. One byte; the numbering and the tokens are an
+// external contract (Python callers see the tokens).
+class VrnError {
+public:
+    enum Kind : std::uint8_t {
+        Empty = 0,             // "empty": the text has length 0
+        TooLong = 1,           // "too-long": longer than MAX_VRN_LEN bytes
+        BadScheme = 2,         // "bad-scheme": field 1 is not "vrn"
+        BadPartition = 3,      // "bad-partition": field 2 is not "vlt"
+        WrongFieldCount = 4,   // "wrong-field-count": not exactly six ':'-separated fields
+        BadService = 5,        // "bad-service": the service is not an identifier
+        BadRegion = 6,         // "bad-region": a non-empty region is not a region
+        BadOrg = 7,            // "bad-org": a non-empty org is not a hyphenated UUID
+        BadResourcePath = 8,   // "bad-resource-path": the last field has not exactly one '/'
+        BadResourceType = 9,   // "bad-resource-type": the resource type is not an identifier
+        BadResourceId = 10,    // "bad-resource-id": the resource id is not a hyphenated UUID
+    };
+    static constexpr std::size_t kCount = 11;
+
+    // NOLINTNEXTLINE(google-explicit-constructor): a kind is an error.
+    constexpr VrnError(Kind kind) noexcept : kind_(kind) {}
+
+    [[nodiscard]] constexpr Kind value() const noexcept { return kind_; }
+    // The stable token, from a constant table; never allocated.
+    [[nodiscard]] std::string_view kind() const noexcept;
+
+    friend constexpr bool operator==(VrnError, VrnError) noexcept = default;
+
+private:
+    Kind kind_;
+};
+
+static_assert(sizeof(VrnError) == 1);
+
+// One or more segments joined by single '-', each a lowercase ASCII letter
+// followed by lowercase ASCII letters and digits ("object-store", "k8s").
+[[nodiscard]] bool is_valid_identifier(std::string_view text) noexcept;
+
+// One or more non-empty segments of lowercase ASCII letters and digits joined
+// by single '-'; unlike an identifier a segment may start with a digit.
+[[nodiscard]] bool is_valid_region(std::string_view text) noexcept;
+
+// PascalCase of a hyphenated token: each segment's first character upper-cased
+// when it is 'a'-'z', the hyphens dropped ("object-store" -> "ObjectStore").
+[[nodiscard]] std::string to_pascal_case(std::string_view token);
+
+// The two texts under which the Cedar policy language knows a VRN.
+struct CedarEntity {
+    std::string entity_type;  // "Vlt::" + Pascal(service) + "::" + Pascal(resource type)
+    std::string entity_id;    // the resource id, hyphenated, lowercase
+};
+
+// A parsed resource name. It owns its texts and keeps no reference to the
+// input; only `Vrn::parse` makes one, so every `Vrn` satisfies the grammar.
+class Vrn {
+public:
+    // Checks `text` (valid UTF-8, any bytes, NUL included) in a fixed order and
+    // reports the first failed check. A failed parse allocates nothing; a text
+    // over MAX_VRN_LEN bytes is refused before anything else is looked at.
+    [[nodiscard]] static Result<Vrn, VrnError> parse(std::string_view text);
+
+    // Fills the canonical template with the five texts as given, parses the
+    // joined text and returns its canonical form, or the parser's error for it.
+    [[nodiscard]] static Result<std::string, VrnError> build(std::string_view service,
+                                                             std::string_view region,
+                                                             std::string_view org,
+                                                             std::string_view resource_type,
+                                                             std::string_view resource_id);
+
+    // "vrn:vlt:" + service + ':' + region + ':' + org + ':' + type + '/' + id,
+    // with both UUIDs in lowercase hyphenated form and an absent org empty.
+    [[nodiscard]] std::string canonical() const;
+
+    // The Cedar entity type and id; region and org take no part in either.
+    [[nodiscard]] CedarEntity cedar_entity() const;
+
+    [[nodiscard]] const std::string& service() const noexcept { return service_; }
+    // Empty when the name has no region.
+    [[nodiscard]] const std::string& region() const noexcept { return region_; }
+    // Absent when the org field is empty.
+    [[nodiscard]] const std::optional<Uuid>& org() const noexcept { return org_; }
+    [[nodiscard]] const std::string& resource_type() const noexcept { return resource_type_; }
+    [[nodiscard]] const Uuid& resource_id() const noexcept { return resource_id_; }
+
+    friend bool operator==(const Vrn&, const Vrn&) = default;
+
+private:
+    Vrn(std::string_view service, std::string_view region, std::optional<Uuid> org,
+        std::string_view resource_type, Uuid resource_id);
+
+    std::string service_;
+    std::string region_;
+    std::string resource_type_;
+    std::optional<Uuid> org_;
+    Uuid resource_id_;
+};
+
+}  // namespace veltrane_kernel
