@@ -1,0 +1,103 @@
+// Failed parses and builds, and every mint, must not touch the heap. This
+// binary replaces the global allocation functions with counting ones.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "test_names.hpp"
+#include "veltrane_kernel/mint.hpp"
+#include "veltrane_kernel/vrn.hpp"
+
+namespace {
+std::atomic<std::size_t> g_allocations{0};
+
+void* counted_alloc(std::size_t size) {
+    g_allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+    throw std::bad_alloc();
+}
+}  // namespace
+
+void* operator new(std::size_t size) { return counted_alloc(size); }
+void* operator new[](std::size_t size) { return counted_alloc(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+
+namespace veltrane_kernel {
+namespace {
+
+using testing::kId;
+using testing::path;
+using testing::vrn;
+
+// Counts the allocations made while `body` runs.
+template <class Body>
+std::size_t allocations_during(Body&& body) {
+    const std::size_t before = g_allocations.load();
+    body();
+    return g_allocations.load() - before;
+}
+
+TEST(AllocationTest, CounterSeesAParseThatCopiesLongFields) {
+    // Without this, a broken counter would make the zero checks below pass.
+    const std::string text = vrn(std::string(100, 's'), "", "", path(std::string(100, 't')));
+    EXPECT_GE(allocations_during([&] { EXPECT_TRUE(Vrn::parse(text).has_value()); }), 2u);
+}
+
+TEST(AllocationTest, FailedParsesAllocateNothing) {
+    // One text per error kind, the inputs built before counting starts.
+    const std::vector<std::string> texts = {
+        "",
+        std::string(100000, ':'),
+        "vrn",
+        "urn:vlt:iam:::" + path("project"),
+        "vrn:vlx:iam:::" + path("project"),
+        vrn(std::string(200, 'a') + "-", "", "", path("project")),
+        vrn("iam", std::string(300, 'u') + "_", "", path("project")),
+        vrn("iam", "", "01234567-89ab-cdef-0123-456789abcdeg", path("project")),
+        vrn("iam", "", "", "project//"),
+        vrn("iam", "", "", path(std::string(400, 'p') + "P")),
+        vrn("iam", "", "", path("project", "00000000-0000-7123-8567-89abcdef012")),
+    };
+    for (const std::string& text : texts) {
+        std::size_t count = 0;
+        bool failed = false;
+        count = allocations_during([&] { failed = !Vrn::parse(text).has_value(); });
+        EXPECT_TRUE(failed) << text;
+        EXPECT_EQ(count, 0u) << text;
+    }
+}
+
+TEST(AllocationTest, FailedBuildsAllocateNothing) {
+    const std::string long_type(480, 'b');
+    const std::string id(kId);
+    std::size_t failures = 0;
+    const std::size_t count = allocations_during([&] {
+        failures += !Vrn::build("a", "us-east", "", long_type, "x").has_value();   // bad id
+        failures += !Vrn::build("a", "us-east-12", "", long_type, id).has_value();  // too long
+        failures += !Vrn::build("a:b", "", "", "project", id).has_value();
+        failures += !Vrn::build("", "", "", "", "").has_value();
+    });
+    EXPECT_EQ(failures, 4u);
+    EXPECT_EQ(count, 0u);
+}
+
+TEST(AllocationTest, MintingAllocatesNothing) {
+    std::size_t successes = 0;
+    const std::size_t count = allocations_during([&] {
+        successes += Uuid::mint_v7(1700000000000.0, "0123456789abcdef0123").has_value();
+        successes += Uuid::mint_v7(-1.0, "0123456789abcdef0123").has_value();
+        successes += Uuid::mint_v7(0.0, "0123456789ABCDEF0123").has_value();
+    });
+    EXPECT_EQ(successes, 1u);
+    EXPECT_EQ(count, 0u);
+}
+
+}  // namespace
+}  // namespace veltrane_kernel
