@@ -1,0 +1,134 @@
+// The module `veltrane_py_bindings`: multi-phase initialisation.
+//
+//     def exec_module(m):
+//         for entry in REGISTRATION:              # fixed order
+//             f = builtin_function(entry, self=m, module=m.__name__)
+//             name = f.__name__
+//             try: all_ = m.__all__
+//             except AttributeError: all_ = m.__all__ = []
+//             all_.append(name)
+//             setattr(m, name, f)
+#include <iterator>
+
+#include "module/functions.hpp"
+#include "module/module.hpp"
+#include "runtime/arguments.hpp"
+#include "runtime/attach.hpp"
+#include "runtime/frame.hpp"
+#include "runtime/once_cell.hpp"
+
+namespace veltrane::module {
+namespace {
+
+using namespace veltrane::runtime;
+
+// The single list of the module's functions; a function's place here is its
+// place in `__all__` and in the module's namespace.
+PyMethodDef* const kRegistration[] = {
+    &functions::sum_as_string,
+};
+
+bool is_module(PyObject* object) {
+    PyTypeObject* type = Py_TYPE(object);
+    return type == &PyModule_Type || PyType_IsSubtype(type, &PyModule_Type) != 0;
+}
+
+// The module's `__all__`, created as an empty list when it does not exist yet.
+PyResult<OwnedRef> module_all(PyObject* module) {
+    PyObject* all_name = g_name_dunder_all.get();
+    OwnedRef all(PyObject_GetAttr(module, all_name));
+    if (!all) {
+        PyErr error = PyErr::fetch_pending();
+        if (PyErr_GivenExceptionMatches(PyErr::instance(error), PyExc_AttributeError) == 0) {
+            return error;
+        }
+        all = OwnedRef(PyList_New(0));
+        if (!all) {
+            null_result_fault();
+        }
+        if (PyObject_SetAttr(module, all_name, all.get()) != 0) {
+            return PyErr::fetch_pending();
+        }
+        return all;
+    }
+    if ((PyType_GetFlags(Py_TYPE(all.get())) & Py_TPFLAGS_LIST_SUBCLASS) == 0) {
+        return type_mismatch_error(all.get(), &PyList_Type);
+    }
+    return all;
+}
+
+PyResult<int> add_function(PyObject* module, PyMethodDef* entry) {
+    OwnedRef module_name(PyModule_GetNameObject(module));
+    if (!module_name) {
+        return PyErr::fetch_pending();
+    }
+    OwnedRef function(PyCMethod_New(entry, module, module_name.get(), nullptr));
+    module_name.reset();
+    if (!function) {
+        return PyErr::fetch_pending();
+    }
+    OwnedRef name(PyObject_GetAttr(function.get(), g_name_dunder_name.get()));
+    if (!name) {
+        return PyErr::fetch_pending();
+    }
+    if ((PyType_GetFlags(Py_TYPE(name.get())) & Py_TPFLAGS_UNICODE_SUBCLASS) == 0) {
+        return type_mismatch_error(name.get(), &PyUnicode_Type);
+    }
+    PyResult<OwnedRef> all = module_all(module);
+    if (!all) {
+        return all.take_error();
+    }
+    if (PyList_Append(all.value().get(), name.get()) != 0) {
+        PyErr error = PyErr::fetch_pending();
+        panic_owned("could not append __name__ to __all__: " + error.debug_description());
+    }
+    all.value().reset();
+    if (PyObject_SetAttr(module, name.get(), function.get()) != 0) {
+        return PyErr::fetch_pending();
+    }
+    return 0;
+}
+
+PyResult<int> exec_body(PyObject* module) {
+    if (!is_module(module)) {
+        return type_mismatch_error(module, &PyModule_Type);
+    }
+    for (PyMethodDef* entry : kRegistration) {
+        PyResult<int> added = add_function(module, entry);
+        if (!added) {
+            return added;
+        }
+    }
+    return 0;
+}
+
+PyModuleDef_Slot slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(&exec_module)},
+    {0, nullptr},
+};
+
+}  // namespace
+
+int exec_module(PyObject* module) noexcept {
+    return exec_frame([module] { return exec_body(module); });
+}
+
+PyModuleDef definition = {
+    PyModuleDef_HEAD_INIT,
+    "veltrane_py_bindings",
+    // U+2014 (em dash) is spelled as its UTF-8 bytes.
+    "The extension module. Its name is provisional \xE2\x80\x94 it will be reconciled with the\n"
+    "`veltrane-kernel-py` wrapper when the wheel-integration issue lands.",
+    0,        // m_size: no per-module state
+    nullptr,  // m_methods: functions are added by the exec step
+    slots,
+    nullptr,  // m_traverse
+    nullptr,  // m_clear
+    nullptr,  // m_free
+};
+
+}  // namespace veltrane::module
+
+PyMODINIT_FUNC PyInit_veltrane_py_bindings() {
+    return PyModuleDef_Init(&veltrane::module::definition);
+}

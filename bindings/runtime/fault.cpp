@@ -1,0 +1,106 @@
+#include "runtime/fault.hpp"
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "runtime/attach.hpp"
+#include "runtime/once_cell.hpp"
+#include "runtime/py_err.hpp"
+#include "runtime/text.hpp"
+
+namespace veltrane::runtime {
+namespace {
+
+constexpr std::string_view kTrapMessage = "uncaught panic at ffi boundary";
+
+constexpr const char* kPanicExceptionDoc =
+    "\n"
+    "The exception raised when native code of veltrane_py_bindings, called from Python, panics.\n"
+    "\n"
+    "Like SystemExit, this exception is derived from BaseException so that\n"
+    "it will typically propagate all the way through the stack and cause the\n"
+    "Python interpreter to exit.\n";
+
+OnceCell g_panic_exception_type;
+
+void write_all(std::string_view text) noexcept {
+    while (!text.empty()) {
+        ssize_t written = ::write(STDERR_FILENO, text.data(), text.size());
+        if (written <= 0) {
+            return;
+        }
+        text.remove_prefix(static_cast<std::size_t>(written));
+    }
+}
+
+std::string thread_label() {
+    char name[64] = {};
+    if (pthread_getname_np(pthread_self(), name, sizeof name) == 0 && name[0] != '\0') {
+        return name;
+    }
+    return "<unnamed>";
+}
+
+PyObject* create_panic_exception_type(const void* /*context*/) {
+    PyObject* base = PyExc_BaseException;
+    Py_IncRef(base);
+    PyObject* type = PyErr_NewExceptionWithDoc("veltrane_runtime.PanicException",
+                                               kPanicExceptionDoc, base, nullptr);
+    release(base);
+    if (type == nullptr) {
+        std::optional<PyErr> error = PyErr::take_pending();
+        panic_owned(std::string("Failed to initialize new exception type.: ") +
+                    (error ? error->debug_description() : std::string("no exception set")));
+    }
+    return type;
+}
+
+}  // namespace
+
+void write_fault_report(std::string_view message, const std::source_location& where) noexcept {
+    try {
+        std::string report = "veltrane_py_bindings: internal fault in thread '" + thread_label() +
+                             "' at " + where.file_name() + ":" + std::to_string(where.line()) +
+                             ":" + std::to_string(where.column()) + ":\n";
+        report.append(message);
+        report +=
+            "\nhint: for a backtrace, run under gdb with `catch throw` and type `bt` when it "
+            "stops\n";
+        write_all(report);
+    } catch (...) {
+        write_all("veltrane_py_bindings: internal fault (report could not be formatted)\n");
+    }
+}
+
+void panic(std::string_view static_message, std::source_location where) {
+    write_fault_report(static_message, where);
+    throw Fault(FaultPayload(static_message));
+}
+
+void panic_owned(std::string message, std::source_location where) {
+    write_fault_report(message, where);
+    throw Fault(FaultPayload(std::move(message)));
+}
+
+void resume_fault(std::string message) { throw Fault(FaultPayload(std::move(message))); }
+
+void null_result_fault(std::source_location where) {
+    if (PyObject* pending = PyErr_GetRaisedException()) {
+        PyErr_SetRaisedException(pending);
+        PyErr_WriteUnraisable(nullptr);
+    }
+    panic("PyObject pointer is null", where);
+}
+
+void fire_fault_trap(const std::source_location& where) noexcept {
+    write_fault_report(kTrapMessage, where);
+    std::abort();
+}
+
+PyObject* panic_exception_type() { return g_panic_exception_type.get(create_panic_exception_type); }
+
+}  // namespace veltrane::runtime

@@ -1,0 +1,202 @@
+#include "runtime/py_err.hpp"
+
+#include <unistd.h>
+
+#include <utility>
+
+#include "runtime/attach.hpp"
+#include "runtime/fault.hpp"
+
+namespace veltrane::runtime {
+namespace {
+
+PyObject* new_str(std::string_view text) {
+    PyObject* value = PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    if (value == nullptr) {
+        null_result_fault();
+    }
+    return value;
+}
+
+std::string type_mismatch_message(PyObject* object, PyObject* expected_type) {
+    std::string expected =
+        type_qualname_or(reinterpret_cast<PyTypeObject*>(expected_type), "<failed to extract type name>");
+    if (object == Py_None) {
+        return "'None' is not an instance of '" + expected + "'";
+    }
+    return "'" + type_qualname_or(Py_TYPE(object), "<failed to extract type name>") +
+           "' object is not an instance of '" + expected + "'";
+}
+
+void write_stderr(std::string_view text) noexcept {
+    while (!text.empty()) {
+        ssize_t written = ::write(STDERR_FILENO, text.data(), text.size());
+        if (written <= 0) {
+            return;
+        }
+        text.remove_prefix(static_cast<std::size_t>(written));
+    }
+}
+
+}  // namespace
+
+PyErr PyErr::type_error(Text message) noexcept {
+    return PyErr(LazyMessage{PyExc_TypeError, std::move(message)});
+}
+
+PyErr PyErr::value_error(std::string_view token) noexcept {
+    return PyErr(LazyMessage{PyExc_ValueError, Text(token)});
+}
+
+PyErr PyErr::nothing_pending() noexcept {
+    return PyErr(LazyMessage{PyExc_SystemError,
+                             Text(std::string_view("attempted to fetch exception but none was set"))});
+}
+
+PyErr PyErr::type_mismatch(PyObject* object, PyObject* expected_type) noexcept {
+    Py_IncRef(object);
+    Py_IncRef(expected_type);
+    return PyErr(LazyTypeMismatch{OwnedRef(object), OwnedRef(expected_type)});
+}
+
+PyErr PyErr::panic_exception(std::string message) noexcept {
+    return PyErr(LazyPanic{std::move(message)});
+}
+
+PyErr::PyErr(PyErr&& other) noexcept
+    : state_(std::exchange(other.state_, std::monostate{})),
+      materialising_thread_(other.materialising_thread_) {}
+
+PyErr& PyErr::operator=(PyErr&& other) noexcept {
+    if (this != &other) {
+        state_ = std::exchange(other.state_, std::monostate{});
+        materialising_thread_ = other.materialising_thread_;
+    }
+    return *this;
+}
+
+void PyErr::raise_in_interpreter(PyErr error) {
+    raise_state(std::exchange(error.state_, std::monostate{}));
+}
+
+void PyErr::raise_state(State state) {
+    if (auto* materialised = std::get_if<Materialised>(&state)) {
+        PyErr_SetRaisedException(materialised->instance.release_ownership());
+        return;
+    }
+    if (auto* message = std::get_if<LazyMessage>(&state)) {
+        Py_IncRef(message->type);
+        raise_lazy(message->type, new_str(view_of(message->text)));
+        return;
+    }
+    if (auto* mismatch = std::get_if<LazyTypeMismatch>(&state)) {
+        // The message is built only now, when somebody wants the exception.
+        std::string text =
+            type_mismatch_message(mismatch->object.get(), mismatch->expected_type.get());
+        state = std::monostate{};  // the two references are not needed past this point
+        Py_IncRef(PyExc_TypeError);
+        raise_lazy(PyExc_TypeError, new_str(text));
+        return;
+    }
+    if (auto* panic_state = std::get_if<LazyPanic>(&state)) {
+        PyObject* type = panic_exception_type();
+        Py_IncRef(type);
+        OwnedRef owned_type(type);
+        PyObject* message = new_str(panic_state->message);
+        PyObject* args = PyTuple_New(1);
+        if (args == nullptr) {
+            release(message);
+            null_result_fault();
+        }
+        PyTuple_SetItem(args, 0, message);  // steals `message`
+        raise_lazy(owned_type.release_ownership(), args);
+        return;
+    }
+    panic("PyErr state should never be invalid outside of normalization");
+}
+
+// Sets the exception from a (type, value) pair, both new references, which it
+// releases. The value is spread over the constructor's arguments when it is a
+// tuple, as PyErr_SetObject does.
+void PyErr::raise_lazy(PyObject* type, PyObject* value) {
+    OwnedRef owned_type(type);
+    OwnedRef owned_value(value);
+    const bool is_type = (PyType_GetFlags(Py_TYPE(type)) & Py_TPFLAGS_TYPE_SUBCLASS) != 0;
+    if (is_type &&
+        (PyType_GetFlags(reinterpret_cast<PyTypeObject*>(type)) & Py_TPFLAGS_BASE_EXC_SUBCLASS) != 0) {
+        PyErr_SetObject(type, value);
+    } else {
+        PyErr_SetString(PyExc_TypeError, "exceptions must derive from BaseException");
+    }
+}
+
+std::optional<PyErr> PyErr::take_pending() {
+    PyObject* raised = PyErr_GetRaisedException();
+    if (raised == nullptr) {
+        return std::nullopt;
+    }
+    OwnedRef instance(raised);
+    if (reinterpret_cast<PyObject*>(Py_TYPE(raised)) == panic_exception_type()) {
+        resume_panic(instance.release_ownership());
+    }
+    return PyErr(Materialised{std::move(instance)});
+}
+
+PyErr PyErr::fetch_pending() {
+    if (std::optional<PyErr> pending = take_pending()) {
+        return std::move(*pending);
+    }
+    return nothing_pending();
+}
+
+void PyErr::resume_panic(PyObject* instance) {
+    std::string message = str_or(instance, "Unwrapped panic from Python code");
+    write_stderr(
+        "--- veltrane_py_bindings is resuming a panic after fetching a PanicException from "
+        "Python. ---\n");
+    write_stderr("Python stack trace below:\n");
+    PyErr_SetRaisedException(instance);
+    PyErr_PrintEx(0);
+    resume_fault(std::move(message));
+}
+
+PyObject* PyErr::instance(PyErr& error) {
+    if (auto* materialised = std::get_if<Materialised>(&error.state_)) {
+        return materialised->instance.get();
+    }
+    const std::thread::id self = std::this_thread::get_id();
+    if (error.materialising_thread_ == self) {
+        panic("Re-entrant normalization of PyErr state detected");
+    }
+    error.materialising_thread_ = self;
+    State state = std::exchange(error.state_, std::monostate{});
+    if (std::holds_alternative<std::monostate>(state)) {
+        panic("Cannot normalize a PyErr while already normalizing it.");
+    }
+    PyObject* raised = nullptr;
+    {
+        AttachScope attached;
+        raise_state(std::move(state));
+        raised = PyErr_GetRaisedException();
+    }
+    if (raised == nullptr) {
+        panic("exception missing after writing to the interpreter");
+    }
+    error.state_ = Materialised{OwnedRef(raised)};
+    error.materialising_thread_ = std::thread::id{};
+    return raised;
+}
+
+std::string PyErr::debug_description() {
+    PyObject* raised = instance(*this);
+    std::string description =
+        type_qualname_or(Py_TYPE(raised), "<failed to extract type name>") + ": " +
+        str_or(raised, "<str() failed>");
+    OwnedRef traceback(PyException_GetTraceback(raised));
+    description += " (traceback: ";
+    description += traceback ? repr_or(traceback.get(), "<repr() failed>") : std::string("None");
+    description += ")";
+    return description;
+}
+
+}  // namespace veltrane::runtime
