@@ -12,4 +12,18 @@ inline constexpr int kFunctionFlags = METH_FASTCALL | METH_KEYWORDS | METH_STATI
 
 extern PyMethodDef sum_as_string;  // sum_function.cpp
 
+extern PyMethodDef vrn_error_kind;  // vrn_query_functions.cpp
+extern PyMethodDef vrn_service;
+extern PyMethodDef vrn_region;
+extern PyMethodDef vrn_org;
+extern PyMethodDef vrn_resource_type;
+extern PyMethodDef vrn_resource_id;
+
+extern PyMethodDef vrn_canonicalize;  // vrn_render_functions.cpp
+extern PyMethodDef vrn_build;
+extern PyMethodDef vrn_cedar_entity_type;
+extern PyMethodDef vrn_cedar_entity_id;
+
+extern PyMethodDef mint_uuid7;  // mint_function.cpp
+
 }  // namespace veltrane::functions

@@ -25,7 +25,18 @@ using namespace veltrane::runtime;
 // The single list of the module's functions; a function's place here is its
 // place in `__all__` and in the module's namespace.
 PyMethodDef* const kRegistration[] = {
-    &functions::sum_as_string,
+    &functions::sum_as_string,          // 1
+    &functions::vrn_canonicalize,       // 2
+    &functions::vrn_error_kind,         // 3
+    &functions::vrn_build,              // 4
+    &functions::vrn_service,            // 5
+    &functions::vrn_region,             // 6
+    &functions::vrn_org,                // 7
+    &functions::vrn_resource_type,      // 8
+    &functions::vrn_resource_id,        // 9
+    &functions::mint_uuid7,             // 10
+    &functions::vrn_cedar_entity_type,  // 11
+    &functions::vrn_cedar_entity_id,    // 12
 };
 
 bool is_module(PyObject* object) {
