@@ -98,6 +98,7 @@ constexpr std::string_view kNoParameters[] = {""};
 constexpr std::string_view kMessageParameter[] = {"message"};
 constexpr std::string_view kObjectParameter[] = {"obj"};
 constexpr std::string_view kSizeParameter[] = {"size"};
+constexpr std::string_view kIntParameter[] = {"x"};
 
 const CallSignature kNoArguments{"", std::span<const std::string_view>(kNoParameters, 0)};
 
@@ -185,6 +186,19 @@ PyResult<PyObject*> release_detached(const CallArgs& call) {
     return text_result("queued");
 }
 
+// int_of(x): the integer conversion and its error reporting, alone.
+PyResult<PyObject*> int_of(const CallArgs& call) {
+    PyObject* slots[1];
+    if (auto error = bind_arguments({"int_of", kIntParameter}, call, slots)) {
+        return std::move(*error);
+    }
+    PyResult<std::int64_t> value = extract_i64(slots[0]);
+    if (!value) {
+        return note_argument_error("x", value.take_error());
+    }
+    return text_result(std::to_string(*value));
+}
+
 // allocate(size): asks the allocator for `size` bytes and frees them.
 PyResult<PyObject*> allocate(const CallArgs& call) {
     PyObject* slots[1];
@@ -212,6 +226,7 @@ PyMethodDef kFunctions[] = {
     {"attach_count", method_of<attach_count_body>(), kFlags, nullptr},
     {"call_in_frame", method_of<call_in_frame>(), kFlags, nullptr},
     {"release_detached", method_of<release_detached>(), kFlags, nullptr},
+    {"int_of", method_of<int_of>(), kFlags, nullptr},
     {"allocate", method_of<allocate>(), kFlags, nullptr},
 };
 

@@ -1,0 +1,27 @@
+"""Shared fixtures: the module under test and the test-only runtime module."""
+
+import importlib
+import os
+import sys
+
+import pytest
+
+# The test-only module is built next to the tests by scripts/test, never
+# installed; its folder comes in through the environment.
+_test_module_dir = os.environ.get("VELTRANE_TEST_MODULE_DIR")
+if _test_module_dir:
+    sys.path.insert(0, _test_module_dir)
+
+VALID_ID = "0190c3a2-7b1e-7000-8000-00000000abcd"
+VALID_ORG = "6f1d2c3b-4a59-4e6f-8a7b-9c0d1e2f3a4b"
+VALID = f"vrn:vlt:iam:us-east-1:{VALID_ORG}:project/{VALID_ID}"
+
+
+@pytest.fixture(scope="session")
+def m():
+    return importlib.import_module("veltrane_py_bindings")
+
+
+@pytest.fixture(scope="session")
+def t():
+    return importlib.import_module("veltrane_test_module")

@@ -1,0 +1,69 @@
+# Shared by the scripts in this folder: finding interpreters, installing what
+# a fresh Debian machine lacks, and the project's virtual environments.
+# shellcheck shell=bash
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+log() { printf '\n==> %s\n' "$*" >&2; }
+
+# Installs Debian packages that are missing (we run as root on our machines;
+# elsewhere sudo is tried).
+ensure_apt() {
+  local missing=()
+  for pkg in "$@"; do
+    dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  log "installing Debian packages: ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+# Prints the interpreters to use, one path per line: $PYTHON when set, else
+# the newest installed patch release of each CPython minor from 3.12 on
+# (pyenv first, then PATH).
+find_pythons() {
+  if [ -n "${PYTHON:-}" ]; then
+    echo "$PYTHON"
+    return 0
+  fi
+  local minor found
+  for minor in 3.12 3.13 3.14; do
+    found=""
+    if command -v pyenv >/dev/null 2>&1; then
+      local version
+      version=$(pyenv versions --bare 2>/dev/null | grep -E "^${minor//./\\.}\.[0-9]+$" | sort -V | tail -n 1)
+      if [ -n "$version" ] && [ -x "$(pyenv root)/versions/$version/bin/python$minor" ]; then
+        found="$(pyenv root)/versions/$version/bin/python$minor"
+      fi
+    fi
+    [ -z "$found" ] && found=$(command -v "python$minor" 2>/dev/null || true)
+    [ -n "$found" ] && echo "$found"
+  done
+  return 0
+}
+
+# The first interpreter of find_pythons, or an error.
+first_python() {
+  local python
+  python=$(find_pythons | head -n 1)
+  if [ -z "$python" ]; then
+    echo "error: no CPython 3.12 or later found (set PYTHON=/path/to/python3.12)" >&2
+    return 1
+  fi
+  echo "$python"
+}
+
+# Creates (once) the virtual environment $1 for interpreter $2 and installs
+# the pip requirements that follow.
+make_venv() {
+  local venv=$1 python=$2
+  shift 2
+  [ -x "$venv/bin/python" ] || "$python" -m venv "$venv"
+  [ $# -gt 0 ] && "$venv/bin/python" -m pip install -q --disable-pip-version-check "$@"
+  return 0
+}
+
+python_minor() { "$1" -c 'import sys; print(f"{sys.version_info[0]}.{sys.version_info[1]}")'; }
