@@ -32,14 +32,41 @@ struct CallSignature {
     std::size_t required = parameters.size();    // all of ours are required
 };
 
+namespace detail {
+std::optional<PyErr> bind_with_keywords(const CallSignature& signature, const CallArgs& call,
+                                        PyObject** slots);
+PyResult<std::string_view> extract_text_checked(PyObject* object);
+PyErr pending_conversion_error();
+}  // namespace detail
+
 // Fills `slots[0 .. parameters.size())` with borrowed references to the bound
 // arguments, or returns the binding `TypeError`. Allocates nothing on success.
-[[nodiscard]] std::optional<PyErr> bind_arguments(const CallSignature& signature,
-                                                  const CallArgs& call, PyObject** slots);
+[[nodiscard]] inline std::optional<PyErr> bind_arguments(const CallSignature& signature,
+                                                         const CallArgs& call, PyObject** slots) {
+    // The common call, every argument by position, stays inline.
+    const std::size_t parameter_count = signature.parameters.size();
+    if (call.kwnames == nullptr && static_cast<std::size_t>(call.nargs) == parameter_count) {
+        for (std::size_t i = 0; i < parameter_count; ++i) {
+            slots[i] = call.args[i];
+        }
+        return std::nullopt;
+    }
+    return detail::bind_with_keywords(signature, call, slots);
+}
 
 // A read-only view of a `str`'s cached UTF-8 form, valid for the call. A `str`
 // subclass gives its `str` value; its `__str__` is never called.
-[[nodiscard]] PyResult<std::string_view> extract_text(PyObject* object);
+[[nodiscard]] inline PyResult<std::string_view> extract_text(PyObject* object) {
+    if (Py_TYPE(object) != &PyUnicode_Type) {  // an exact str needs no flag lookup
+        return detail::extract_text_checked(object);
+    }
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(object, &size);
+    if (utf8 == nullptr) {
+        return detail::pending_conversion_error();
+    }
+    return std::string_view(utf8, static_cast<std::size_t>(size));
+}
 
 // The interpreter's integer conversion (int, bool, `__index__`).
 [[nodiscard]] PyResult<std::int64_t> extract_i64(PyObject* object);

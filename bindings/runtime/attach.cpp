@@ -6,9 +6,14 @@
 #include <vector>
 
 namespace veltrane::runtime {
+
+thread_local std::intptr_t detail::t_attach_count __attribute__((tls_model("initial-exec"))) = 0;
+std::atomic<std::size_t> detail::g_pending_count{0};
+
 namespace {
 
-thread_local std::intptr_t t_attach_count = 0;
+using detail::g_pending_count;
+using detail::t_attach_count;
 
 struct PendingReleases {
     std::mutex mutex;
@@ -19,7 +24,6 @@ struct PendingReleases {
 // at any moment until the process ends. `g_pending_count` lets a frame entry
 // skip the mutex when nothing is queued, which is always, in practice.
 std::atomic<PendingReleases*> g_pending{nullptr};
-std::atomic<std::size_t> g_pending_count{0};
 
 PendingReleases& pending_list() {
     PendingReleases* list = g_pending.load(std::memory_order_acquire);
@@ -36,10 +40,6 @@ PendingReleases& pending_list() {
 
 }  // namespace
 
-std::intptr_t attach_count() noexcept { return t_attach_count; }
-
-void set_attach_count(std::intptr_t count) noexcept { t_attach_count = count; }
-
 void release(PyObject* object) noexcept {
     if (t_attach_count > 0) {
         Py_DecRef(object);
@@ -51,10 +51,7 @@ void release(PyObject* object) noexcept {
     g_pending_count.fetch_add(1, std::memory_order_release);
 }
 
-void apply_pending_releases() noexcept {
-    if (g_pending_count.load(std::memory_order_acquire) == 0) {
-        return;
-    }
+void detail::drain_pending_releases() noexcept {
     PendingReleases* list = g_pending.load(std::memory_order_acquire);
     std::vector<PyObject*> taken;
     {
@@ -66,12 +63,5 @@ void apply_pending_releases() noexcept {
         Py_DecRef(object);
     }
 }
-
-AttachScope::AttachScope() noexcept {
-    ++t_attach_count;
-    apply_pending_releases();
-}
-
-AttachScope::~AttachScope() { --t_attach_count; }
 
 }  // namespace veltrane::runtime

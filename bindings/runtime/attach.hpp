@@ -6,27 +6,47 @@
 // detached for a once-cell wait) is queued and applied at the next frame entry.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 #include "runtime/python.hpp"
 
 namespace veltrane::runtime {
 
+namespace detail {
+// The count is read and written on every call, so it uses the initial-exec
+// TLS model: one instruction to reach it instead of a call to
+// __tls_get_addr. It takes 8 bytes of the static TLS space that the dynamic
+// loader keeps for modules loaded at run time.
+extern thread_local std::intptr_t t_attach_count __attribute__((tls_model("initial-exec")));
+// How many releases are queued; lets a frame entry skip the queue's mutex.
+extern std::atomic<std::size_t> g_pending_count;
+void drain_pending_releases() noexcept;
+}  // namespace detail
+
 // The calling thread's count of open frames (and materialisations).
-[[nodiscard]] std::intptr_t attach_count() noexcept;
-void set_attach_count(std::intptr_t count) noexcept;
+[[nodiscard]] inline std::intptr_t attach_count() noexcept { return detail::t_attach_count; }
+inline void set_attach_count(std::intptr_t count) noexcept { detail::t_attach_count = count; }
 
 // Drops one reference to `object` now when attached, else queues it.
 void release(PyObject* object) noexcept;
 
 // Drops every queued reference, in queue order. Needs the interpreter lock.
-void apply_pending_releases() noexcept;
+inline void apply_pending_releases() noexcept {
+    if (detail::g_pending_count.load(std::memory_order_acquire) != 0) {
+        detail::drain_pending_releases();
+    }
+}
 
 // Raises the count and applies pending releases; undone by the destructor.
 class AttachScope {
 public:
-    AttachScope() noexcept;
-    ~AttachScope();
+    AttachScope() noexcept {
+        ++detail::t_attach_count;
+        apply_pending_releases();
+    }
+    ~AttachScope() { --detail::t_attach_count; }
     AttachScope(const AttachScope&) = delete;
     AttachScope& operator=(const AttachScope&) = delete;
 };

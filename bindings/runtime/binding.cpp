@@ -54,18 +54,10 @@ PyErr missing_parameters(const CallSignature& signature, PyObject* const* slots)
 
 }  // namespace
 
-std::optional<PyErr> bind_arguments(const CallSignature& signature, const CallArgs& call,
-                                    PyObject** slots) {
+std::optional<PyErr> detail::bind_with_keywords(const CallSignature& signature,
+                                                const CallArgs& call, PyObject** slots) {
     const std::size_t parameter_count = signature.parameters.size();
     const auto given = static_cast<std::size_t>(call.nargs);
-    // The common call: every argument by position, no keywords.
-    if (call.kwnames == nullptr && given == parameter_count) {
-        for (std::size_t i = 0; i < parameter_count; ++i) {
-            slots[i] = call.args[i];
-        }
-        return std::nullopt;
-    }
-
     for (std::size_t i = 0; i < parameter_count; ++i) {
         slots[i] = (call.args != nullptr && i < given) ? call.args[i] : nullptr;
     }

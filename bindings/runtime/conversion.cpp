@@ -12,9 +12,11 @@ PyErr type_mismatch_error(PyObject* object, PyTypeObject* expected_type) noexcep
     return PyErr::type_mismatch(object, reinterpret_cast<PyObject*>(expected_type));
 }
 
-PyResult<std::string_view> extract_text(PyObject* object) {
-    if (Py_TYPE(object) != &PyUnicode_Type &&
-        (PyType_GetFlags(Py_TYPE(object)) & Py_TPFLAGS_UNICODE_SUBCLASS) == 0) {
+PyErr detail::pending_conversion_error() { return PyErr::fetch_pending(); }
+
+// Every object but an exact str: str subclasses, and everything else.
+PyResult<std::string_view> detail::extract_text_checked(PyObject* object) {
+    if ((PyType_GetFlags(Py_TYPE(object)) & Py_TPFLAGS_UNICODE_SUBCLASS) == 0) {
         return type_mismatch_error(object, &PyUnicode_Type);
     }
     Py_ssize_t size = 0;

@@ -1,0 +1,67 @@
+"""Per-call cost of every function next to its floor, in one process.
+
+The floors are functions of the test-only module that do only what any call
+of that shape must do (accept the arguments, borrow or convert them, build a
+str). Run with scripts/bench, which prints each function's ratio to its floor.
+"""
+
+import os
+import time
+
+import pytest
+
+import veltrane_py_bindings as m
+import veltrane_test_module as t
+
+ID = "0190c3a2-7b1e-7000-8000-00000000abcd"
+VALID = f"vrn:vlt:iam:us-east-1:6f1d2c3b-4a59-4e6f-8a7b-9c0d1e2f3a4b:project/{ID}"  # 102 bytes
+INVALID = f"vrn:vlt:iam:us-east-1:6f1d2c3b-4a59-4e6f-8a7b-9c0d1e2f3a4b:Project/{ID}"
+FIELDS = ("iam", "us-east-1", "6f1d2c3b-4a59-4e6f-8a7b-9c0d1e2f3a4b", "project", ID)
+HEX = "0123456789abcdef0123"
+
+# (group, name, callable, arguments); the floor of each group is named "floor".
+CASES = [
+    ("int2", "floor", t.floor_int2, (1, 2)),
+    ("int2", "sum_as_string", m.sum_as_string, (1, 2)),
+    ("text", "floor", t.floor_text, (VALID,)),
+    ("text", "vrn_error_kind", m.vrn_error_kind, (VALID,)),
+    ("text", "vrn_error_kind(invalid)", m.vrn_error_kind, (INVALID,)),
+    ("text", "vrn_service", m.vrn_service, (VALID,)),
+    ("text", "vrn_region", m.vrn_region, (VALID,)),
+    ("text", "vrn_org", m.vrn_org, (VALID,)),
+    ("text", "vrn_resource_type", m.vrn_resource_type, (VALID,)),
+    ("text", "vrn_resource_id", m.vrn_resource_id, (VALID,)),
+    ("text", "vrn_canonicalize", m.vrn_canonicalize, (VALID,)),
+    ("text", "vrn_cedar_entity_type", m.vrn_cedar_entity_type, (VALID,)),
+    ("text", "vrn_cedar_entity_id", m.vrn_cedar_entity_id, (VALID,)),
+    ("text5", "floor", t.floor_text5, FIELDS),
+    ("text5", "vrn_build", m.vrn_build, FIELDS),
+    ("num_text", "floor", t.floor_num_text, (1700000000000, HEX)),
+    ("num_text", "mint_uuid7", m.mint_uuid7, (1700000000000, HEX)),
+]
+
+
+@pytest.mark.parametrize("group, name, function, args", CASES, ids=[f"{c[0]}:{c[1]}" for c in CASES])
+def test_call(benchmark, group, name, function, args):
+    benchmark.group = group
+    benchmark.extra_info["role"] = name
+    result = benchmark(function, *args)
+    assert isinstance(result, str)
+
+
+def mint_now_module():
+    return m.mint_uuid7(time.time_ns() // 1_000_000, os.urandom(10).hex())
+
+
+def mint_now_uuid_utils():
+    import uuid_utils
+
+    return str(uuid_utils.uuid7())
+
+
+@pytest.mark.parametrize("name, function", [("veltrane_py_bindings", mint_now_module),
+                                            ("uuid_utils", mint_now_uuid_utils)])
+def test_mint_now(benchmark, name, function):
+    benchmark.group = "mint-now"
+    benchmark.extra_info["role"] = name
+    assert len(benchmark(function)) == 36
