@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "hex.hpp"
+#include "uuid_text.hpp"
 
 namespace veltrane_kernel {
 
@@ -19,22 +20,7 @@ constexpr std::array<std::uint8_t, 4> kHyphenOffsets = {8, 13, 18, 23};
 }  // namespace
 
 std::optional<Uuid> Uuid::parse_hyphenated(std::string_view text) noexcept {
-    if (text.size() != kTextLength) return std::nullopt;
-    for (std::uint8_t at : kHyphenOffsets) {
-        if (text[at] != '-') return std::nullopt;
-    }
-    Bytes bytes{};
-    // Look every digit up first and judge them once: an invalid digit carries
-    // bits above the low nibble into `invalid`.
-    std::uint8_t invalid = 0;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const std::uint8_t high = detail::hex_value_any_case(text[kPairOffsets[i]]);
-        const std::uint8_t low = detail::hex_value_any_case(text[kPairOffsets[i] + 1u]);
-        invalid |= static_cast<std::uint8_t>(high | low);
-        bytes[i] = static_cast<std::uint8_t>((high << 4) | (low & 0x0F));
-    }
-    if ((invalid & detail::kNotHex) != 0) return std::nullopt;
-    return Uuid(bytes);
+    return detail::parse_uuid_text(text);
 }
 
 Uuid::HyphenatedText Uuid::to_hyphenated() const noexcept {

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <utility>
 
+#include "swar.hpp"
+#include "uuid_text.hpp"
 #include "veltrane_kernel/vrn.hpp"
 
 namespace veltrane_kernel {
@@ -16,38 +18,91 @@ constexpr std::array<std::string_view, VrnError::kCount> kVrnErrorTokens = {
     "bad-resource-path", "bad-resource-type", "bad-resource-id",
 };
 
-constexpr bool is_lower(unsigned char c) noexcept { return c >= 'a' && c <= 'z'; }
-constexpr bool is_digit(unsigned char c) noexcept { return c >= '0' && c <= '9'; }
+// Character classes of the two field rules, one bit each; every other byte,
+// 0x80 and above included, has no class. Refusing those bytes one by one
+// refuses every non-ASCII character whole, on valid UTF-8.
+enum CharClass : std::uint8_t { kLower = 1, kDigit = 2, kHyphen = 4 };
+
+constexpr std::array<std::uint8_t, 256> kCharClasses = [] {
+    std::array<std::uint8_t, 256> table{};
+    for (int c = 'a'; c <= 'z'; ++c) table[static_cast<std::size_t>(c)] = kLower;
+    for (int c = '0'; c <= '9'; ++c) table[static_cast<std::size_t>(c)] = kDigit;
+    table['-'] = kHyphen;
+    return table;
+}();
 
 // Both field rules are "non-empty segments joined by single '-'"; they differ
-// only in which characters may open a segment. Any byte of 0x80 or above is
-// refused, which on valid UTF-8 refuses every non-ASCII character whole.
-template <bool (*OpensSegment)(unsigned char)>
-constexpr bool is_hyphenated_segments(std::string_view text) noexcept {
-    bool at_segment_start = true;
+// only in the classes that may open a segment (`openers`). A segment opens at
+// the start and after every '-'; a '-' never opens one, which also refuses a
+// leading or doubled '-'. A trailing '-' is refused at the end.
+//
+// Byte by byte, for texts shorter than a word.
+constexpr bool segments_bytewise(std::string_view text, std::uint8_t openers) noexcept {
+    bool ok = true;
+    bool opening = true;
     for (char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (at_segment_start) {
-            if (!OpensSegment(c)) return false;
-            at_segment_start = false;
-        } else if (c == '-') {
-            at_segment_start = true;
-        } else if (!is_lower(c) && !is_digit(c)) {
-            return false;
-        }
+        const std::uint8_t cls = kCharClasses[static_cast<unsigned char>(ch)];
+        ok &= cls != 0;
+        ok &= !opening || (cls & openers) != 0;
+        opening = cls == kHyphen;
     }
-    // Still at a segment start: the text is empty or ends with '-'.
-    return !at_segment_start;
+    return ok;
 }
 
-constexpr bool opens_identifier_segment(unsigned char c) noexcept { return is_lower(c); }
-constexpr bool opens_region_segment(unsigned char c) noexcept { return is_lower(c) || is_digit(c); }
+// Eight bytes at a time. `word` holds the bytes, `live` has the high bit set
+// for the bytes to judge, `opening` for those that open a segment. Returns the
+// high bits of judged bytes that break the rule.
+inline std::uint64_t segment_faults(std::uint64_t word, std::uint64_t live, std::uint64_t opening,
+                                    bool digit_opens) noexcept {
+    const std::uint64_t lower = detail::bytes_in_range(word, 'a', 'z');
+    const std::uint64_t digit = detail::bytes_in_range(word, '0', '9');
+    const std::uint64_t hyphen = detail::bytes_equal_to(word, '-');
+    // Bytes of 0x80 and above fail here; they may also disturb the range tests
+    // of the bytes above them, which changes nothing once a fault is found.
+    const std::uint64_t allowed = (lower | digit | hyphen) & ~(word & detail::kHighBits);
+    const std::uint64_t may_open = digit_opens ? (lower | digit) : lower;
+    return live & (~allowed | (opening & ~may_open));
+}
+
+// The rule over `text`. `readable` is how many bytes from text.data() may be
+// read (at least text.size()); with 8 or more, a short text is judged in one
+// word read past its end, with the extra bytes ignored.
+inline bool segments_ok(std::string_view text, bool digit_opens, std::size_t readable) noexcept {
+    const std::size_t size = text.size();
+    if (size == 0 || text[size - 1] == '-') return false;
+    const char* p = text.data();
+    if (size < 8) {
+        if (readable < 8) return segments_bytewise(text, digit_opens ? kLower | kDigit : kLower);
+        const std::uint64_t live = detail::kHighBits >> (8 * (8 - size));
+        const std::uint64_t word = detail::load_word(p);
+        const std::uint64_t hyphen = detail::bytes_equal_to(word, '-');
+        return segment_faults(word, live, (hyphen << 8) | 0x80, digit_opens) == 0;
+    }
+    std::uint64_t faults = 0;
+    std::uint64_t carry = 0x80;  // byte 0 opens the first segment
+    std::size_t offset = 0;
+    for (; offset + 8 <= size; offset += 8) {
+        const std::uint64_t word = detail::load_word(p + offset);
+        const std::uint64_t hyphen = detail::bytes_equal_to(word, '-');
+        faults |= segment_faults(word, detail::kHighBits, (hyphen << 8) | carry, digit_opens);
+        carry = hyphen >> 56;  // a '-' in the top byte opens the next word
+    }
+    if (offset < size) {
+        // The last eight bytes, judging only those not seen yet; a '-' among
+        // the seen ones still marks the byte after it as opening.
+        const std::size_t seen = offset + 8 - size;
+        const std::uint64_t word = detail::load_word(p + size - 8);
+        const std::uint64_t hyphen = detail::bytes_equal_to(word, '-');
+        faults |= segment_faults(word, detail::kHighBits << (8 * seen), hyphen << 8, digit_opens);
+    }
+    return faults == 0;
+}
 
 // A field that must hold a UUID: the length is tested against 36 first, so no
 // other spelling of a UUID can pass.
 std::optional<Uuid> parse_uuid_field(std::string_view field) noexcept {
     if (field.size() != Uuid::kTextLength) return std::nullopt;
-    return Uuid::parse_hyphenated(field);
+    return detail::parse_uuid_text(field);
 }
 
 }  // namespace
@@ -55,11 +110,11 @@ std::optional<Uuid> parse_uuid_field(std::string_view field) noexcept {
 std::string_view VrnError::kind() const noexcept { return kVrnErrorTokens[kind_]; }
 
 bool is_valid_identifier(std::string_view text) noexcept {
-    return is_hyphenated_segments<opens_identifier_segment>(text);
+    return segments_ok(text, /*digit_opens=*/false, text.size());
 }
 
 bool is_valid_region(std::string_view text) noexcept {
-    return is_hyphenated_segments<opens_region_segment>(text);
+    return segments_ok(text, /*digit_opens=*/true, text.size());
 }
 
 Vrn::Vrn(std::string_view service, std::string_view region, std::optional<Uuid> org,
@@ -78,20 +133,15 @@ Result<Vrn, VrnError> Vrn::parse(std::string_view text) {
     if (text.size() > MAX_VRN_LEN) return fail(VrnError(VrnError::TooLong));
 
     // 2. Exactly six ':'-separated fields, i.e. exactly five ':'. All of them
-    // are counted before any field is judged: find the five and make sure no
-    // sixth follows.
+    // are counted before any field is judged (counting stops at a sixth).
     constexpr std::size_t kColons = 5;
     std::array<std::size_t, kColons> colon{};
-    std::size_t from = 0;
-    for (std::size_t i = 0; i < kColons; ++i) {
-        const std::size_t at = text.find(':', from);
-        if (at == std::string_view::npos) return fail(VrnError(VrnError::WrongFieldCount));
-        colon[i] = at;
-        from = at + 1;
-    }
-    if (text.find(':', from) != std::string_view::npos) {
-        return fail(VrnError(VrnError::WrongFieldCount));
-    }
+    std::size_t colons = 0;
+    detail::for_each_byte_equal_to(text, ':', [&](std::size_t at) {
+        if (colons < kColons) colon[colons] = at;
+        return ++colons <= kColons;
+    });
+    if (colons != kColons) return fail(VrnError(VrnError::WrongFieldCount));
     auto field_between = [&](std::size_t begin, std::size_t end) {
         return text.substr(begin, end - begin);
     };
@@ -107,8 +157,14 @@ Result<Vrn, VrnError> Vrn::parse(std::string_view text) {
     if (partition != "vlt") return fail(VrnError(VrnError::BadPartition));
 
     // 5-6. Service and (optional) region.
-    if (!is_valid_identifier(service)) return fail(VrnError(VrnError::BadService));
-    if (!region.empty() && !is_valid_region(region)) return fail(VrnError(VrnError::BadRegion));
+    // A field may be read in words up to the end of the whole text.
+    auto readable = [&](std::string_view field) {
+        return text.size() - static_cast<std::size_t>(field.data() - text.data());
+    };
+    if (!segments_ok(service, false, readable(service))) return fail(VrnError(VrnError::BadService));
+    if (!region.empty() && !segments_ok(region, true, readable(region))) {
+        return fail(VrnError(VrnError::BadRegion));
+    }
 
     // 7. Optional org.
     std::optional<Uuid> org;
@@ -118,15 +174,20 @@ Result<Vrn, VrnError> Vrn::parse(std::string_view text) {
     }
 
     // 8-9. Exactly one '/' in the resource path, splitting type from id.
-    const std::size_t slash = path.find('/');
-    if (slash == std::string_view::npos || path.find('/', slash + 1) != std::string_view::npos) {
-        return fail(VrnError(VrnError::BadResourcePath));
-    }
+    std::size_t slash = 0;
+    std::size_t slashes = 0;
+    detail::for_each_byte_equal_to(path, '/', [&](std::size_t at) {
+        slash = at;
+        return ++slashes < 2;
+    });
+    if (slashes != 1) return fail(VrnError(VrnError::BadResourcePath));
     const std::string_view resource_type = path.substr(0, slash);
     const std::string_view resource_id_text = path.substr(slash + 1);
 
     // 10-11. Resource type and resource id.
-    if (!is_valid_identifier(resource_type)) return fail(VrnError(VrnError::BadResourceType));
+    if (!segments_ok(resource_type, false, readable(resource_type))) {
+        return fail(VrnError(VrnError::BadResourceType));
+    }
     const std::optional<Uuid> resource_id = parse_uuid_field(resource_id_text);
     if (!resource_id) return fail(VrnError(VrnError::BadResourceId));
 
