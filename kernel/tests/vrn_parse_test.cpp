@@ -157,6 +157,61 @@ INSTANTIATE_TEST_SUITE_P(CheckOrder, ParseTable, ::testing::Values(
     ParseCase{"TypeBeforeId", vrn("iam", "us", "", "Bad/x"), K::BadResourceType}),
     [](const auto& info) { return info.param.name; });
 
+// The field rules, alone and inside a parse (which may judge a short field in
+// one word read past its end). Cases put segment openers, doubled or trailing
+// hyphens and bad bytes on either side of 8-byte word boundaries.
+struct FieldRuleCase {
+    std::string text;
+    bool identifier;
+    bool region;
+};
+
+class FieldRuleTable : public ::testing::TestWithParam<FieldRuleCase> {};
+
+TEST_P(FieldRuleTable, IdentifierAndRegion) {
+    const FieldRuleCase& c = GetParam();
+    EXPECT_EQ(is_valid_identifier(c.text), c.identifier);
+    EXPECT_EQ(is_valid_region(c.text), c.region);
+    const auto as_service = Vrn::parse(vrn(c.text, "", "", path("x")));
+    EXPECT_EQ(as_service.has_value(), c.identifier);
+    if (!as_service) {
+        EXPECT_EQ(as_service.error(), VrnError(K::BadService));
+    }
+    const auto as_region = Vrn::parse(vrn("x", c.text, "", path("x")));
+    EXPECT_EQ(as_region.has_value(), c.region);
+    if (!as_region) {
+        EXPECT_EQ(as_region.error(), VrnError(K::BadRegion));
+    }
+    const auto as_type = Vrn::parse(vrn("x", "", "", path(c.text)));
+    EXPECT_EQ(as_type.has_value(), c.identifier);
+    if (!as_type) {
+        EXPECT_EQ(as_type.error(), VrnError(K::BadResourceType));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(WordBoundaries, FieldRuleTable, ::testing::Values(
+    FieldRuleCase{"a", true, true},
+    FieldRuleCase{"1", false, true},
+    FieldRuleCase{"a-1", false, true},
+    FieldRuleCase{"ab-", false, false},
+    FieldRuleCase{"a--b", false, false},
+    FieldRuleCase{"abcdefgh", true, true},
+    FieldRuleCase{"1bcdefgh", false, true},
+    FieldRuleCase{"-bcdefgh", false, false},
+    FieldRuleCase{"abcdefgh-", false, false},
+    FieldRuleCase{"abcdefg-hijklmno", true, true},   // opener carried into word 2
+    FieldRuleCase{"abcdefg-1ijklmno", false, true},
+    FieldRuleCase{"abcdefg--ijklmno", false, false},
+    FieldRuleCase{"abcdefg-1", false, true},         // '-' already seen by the tail read
+    FieldRuleCase{"abcdefgh-1", false, true},
+    FieldRuleCase{"abcdefgh-b", true, true},
+    FieldRuleCase{"abcdefghijklmnoP", false, false},
+    FieldRuleCase{"abcdefghijklmn\xC3\xA9", false, false},
+    FieldRuleCase{"ab\xC3\xA9" "efghijk", false, false},
+    FieldRuleCase{std::string("abcdefghij\0", 11), false, false},
+    FieldRuleCase{"k8s-cluster-0-9a", false, true},  // segments opening with digits
+    FieldRuleCase{"us-east-1-zone-b", false, true}));
+
 TEST(ParseFieldsTest, RecordHoldsFieldsAsGiven) {
     const Result<Vrn, VrnError> parsed = Vrn::parse(kValid);
     ASSERT_TRUE(parsed.has_value());
