@@ -1,5 +1,5 @@
-// Hex digit tables shared by the UUID text codec and minting. Private to the
-// kernel's sources.
+// Hex digit tables for the entropy text of minting and for UUID rendering.
+// Private to the kernel's sources.
 #pragma once
 
 #include <array>
@@ -11,29 +11,18 @@ namespace veltrane_kernel::detail {
 // nibble set would do; callers OR several lookups together and test once.
 inline constexpr std::uint8_t kNotHex = 0xF0;
 
-// Byte -> digit value for '0'-'9', 'a'-'f' and 'A'-'F'; kNotHex otherwise.
-inline constexpr std::array<std::uint8_t, 256> kHexValueAnyCase = [] {
+// Byte -> digit value for '0'-'9' and 'a'-'f'; kNotHex for everything else,
+// upper-case 'A'-'F' included.
+inline constexpr std::array<std::uint8_t, 256> kHexValueLower = [] {
     std::array<std::uint8_t, 256> table{};
     table.fill(kNotHex);
     for (int c = '0'; c <= '9'; ++c) table[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c - '0');
     for (int c = 'a'; c <= 'f'; ++c) table[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c - 'a' + 10);
-    for (int c = 'A'; c <= 'F'; ++c) table[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c - 'A' + 10);
-    return table;
-}();
-
-// The same for lowercase digits only: 'A'-'F' are refused.
-inline constexpr std::array<std::uint8_t, 256> kHexValueLower = [] {
-    std::array<std::uint8_t, 256> table = kHexValueAnyCase;
-    for (int c = 'A'; c <= 'F'; ++c) table[static_cast<std::size_t>(c)] = kNotHex;
     return table;
 }();
 
 inline constexpr std::array<char, 16> kLowerHexDigits = {'0', '1', '2', '3', '4', '5', '6', '7',
                                                          '8', '9', 'a', 'b', 'c', 'd', 'e', 'f'};
-
-[[nodiscard]] constexpr std::uint8_t hex_value_any_case(char c) noexcept {
-    return kHexValueAnyCase[static_cast<unsigned char>(c)];
-}
 
 [[nodiscard]] constexpr std::uint8_t hex_value_lower(char c) noexcept {
     return kHexValueLower[static_cast<unsigned char>(c)];
