@@ -13,9 +13,17 @@ namespace {
 
 // Indexed by VrnError::Kind; the order is the numbering of the kinds.
 constexpr std::array<std::string_view, VrnError::kCount> kVrnErrorTokens = {
-    "empty",           "too-long",          "bad-scheme",        "bad-partition",
-    "wrong-field-count", "bad-service",     "bad-region",        "bad-org",
-    "bad-resource-path", "bad-resource-type", "bad-resource-id",
+    "empty",              // 0  Empty
+    "too-long",           // 1  TooLong
+    "bad-scheme",         // 2  BadScheme
+    "bad-partition",      // 3  BadPartition
+    "wrong-field-count",  // 4  WrongFieldCount
+    "bad-service",        // 5  BadService
+    "bad-region",         // 6  BadRegion
+    "bad-org",            // 7  BadOrg
+    "bad-resource-path",  // 8  BadResourcePath
+    "bad-resource-type",  // 9  BadResourceType
+    "bad-resource-id",    // 10 BadResourceId
 };
 
 // Character classes of the two field rules, one bit each; every other byte,
