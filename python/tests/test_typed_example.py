@@ -1,0 +1,32 @@
+"""The example that mypy checks against the stubs also runs against the module."""
+
+from __future__ import annotations
+
+import sys
+
+from vrn_helpers import ROOT
+
+sys.path.insert(0, str(ROOT / "python" / "tests" / "typing"))
+from every_function import use_every_function  # noqa: E402
+
+
+def test_typed_example_runs_with_the_results_the_stubs_promise() -> None:
+    results = use_every_function()
+    assert all(isinstance(value, str) for value in results.values())
+    assert results == {
+        "sum_as_string": "42",
+        "vrn_canonicalize": (
+            "vrn:vlt:iam:us-east-1:6f1d2c3b-4a59-4e6f-8a7b-9c0d1e2f3a4b:project/0190c3a2-7b1e-7000-8000-00000000abcd"
+        ),
+        "vrn_error_kind": "bad-service",
+        "vrn_build": "vrn:vlt:object-store:::bucket/0190c3a2-7b1e-7000-8000-0000000000ff",
+        "vrn_service": "iam",
+        "vrn_region": "us-east-1",
+        "vrn_org": "6f1d2c3b-4a59-4e6f-8a7b-9c0d1e2f3a4b",
+        "vrn_resource_type": "project",
+        "vrn_resource_id": "0190c3a2-7b1e-7000-8000-00000000abcd",
+        "mint_uuid7": "018bcfe5-6800-7fff-bfff-ffffffffffff",
+        "vrn_cedar_entity_type": "Vlt::Iam::Project",
+        "vrn_cedar_entity_id": "0190c3a2-7b1e-7000-8000-00000000abcd",
+        "vrn_org('')": "empty",
+    }

@@ -1,0 +1,29 @@
+"""Names and runners shared by the tests of the `vrn` command and the documentation."""
+
+from __future__ import annotations
+
+import subprocess
+import sys
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+
+ORG = "6F1D2C3B-4A59-4E6F-8A7B-9C0D1E2F3A4B"
+ID = "0190C3A2-7B1E-7000-8000-00000000ABCD"
+VALID = f"vrn:vlt:iam:us-east-1:{ORG}:project/{ID}"
+CANONICAL = VALID.lower()
+
+# (status, standard output, standard error)
+Outcome = tuple[int, str, str]
+
+
+def run_vrn(*argv: str, stdin: bytes = b"", **options: object) -> subprocess.CompletedProcess[bytes]:
+    """Runs `python -m veltrane_vrn` as its own process."""
+    return subprocess.run(
+        [sys.executable, "-m", "veltrane_vrn", *argv],
+        input=stdin,
+        capture_output=True,
+        check=False,
+        timeout=60,
+        **options,  # type: ignore[arg-type]
+    )
