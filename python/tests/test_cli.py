@@ -9,12 +9,26 @@ import signal
 import subprocess
 import sys
 import time
+from collections.abc import Callable
 from pathlib import Path
 
 import pytest
-from vrn_helpers import CANONICAL, ID, ORG, VALID, run_vrn
+from vrn_helpers import CANONICAL, ID, ORG, VALID, Outcome, run_vrn
 
 from veltrane_vrn import cli
+
+
+@pytest.fixture
+def vrn(capsys: pytest.CaptureFixture[str]) -> Callable[..., Outcome]:
+    """Runs `vrn` in this process with the given arguments."""
+
+    def run(*argv: str) -> Outcome:
+        status = cli.main(list(argv))
+        captured = capsys.readouterr()
+        return status, captured.out, captured.err
+
+    return run
+
 
 BAD_SERVICE = f"vrn:vlt:Iam:::project/{ID}"
 BAD_ORG = f"vrn:vlt:iam::{ORG[:-1]}:project/{ID}"
@@ -399,15 +413,18 @@ def _run_with_terminal_stderr(argv: list[str], stdin: bytes = b"") -> tuple[int,
 
 def test_progress_is_drawn_on_a_terminal_for_a_regular_file(tmp_path: Path) -> None:
     path = tmp_path / "names.txt"
-    path.write_text(f"{VALID}\n" * 200)
+    path.write_text(f"{VALID}\n{BAD_SERVICE}\n" * 100)
     status, out, shown = _run_with_terminal_stderr(["check", "-f", str(path)])
-    assert (status, out) == (0, b"checked 200 names: 200 valid, 0 invalid\n")
+    assert status == 1
+    assert out.endswith(b"checked 200 names: 100 valid, 100 invalid\n")
     drawn = re.findall(rf"\rvrn: {re.escape(str(path))}: (\d+)% \(([\d,]+) lines\)", shown)
     assert len(drawn) > 3
     percents = [int(percent) for percent, _ in drawn]
     assert percents == sorted(percents) and percents[-1] == 100
-    # The last thing on the terminal blanks the line out again.
-    assert re.search(r"\r +\r$", shown)
+    # The report goes to a pipe, so the line stays up until the end, when it
+    # is blanked out once.
+    assert re.findall(r"\r +\r", shown) == [shown[shown.rindex("\r", 0, -1) :]]
+    assert shown.endswith("\r")
 
 
 def test_no_progress_for_a_pipe_or_arguments(tmp_path: Path) -> None:

@@ -94,6 +94,12 @@ class Progress:
         self._stream.flush()
         self._width = len(text)
 
+    def clear_before(self, stream: TextIO) -> None:
+        """Blanks the line out before `stream` writes, if `stream` is on a
+        terminal too (the line is drawn again at the next redraw)."""
+        if self._width and stream.isatty():
+            self.clear()
+
     def clear(self) -> None:
         if self._stream is not None and self._width:
             self._stream.write("\r" + " " * self._width + "\r")
@@ -228,7 +234,7 @@ def run_check(
                 for i, error in enumerate(errors)
                 if error
             )
-        progress.clear()
+        progress.clear_before(out)
         out.write(report)
     valid = checked - invalid
     if as_json:
@@ -309,18 +315,20 @@ def run_name_command(
     standard error (in the output stream with --json) and the rest go on."""
     invalid = 0
     for label, first_line, lines in blocks:
-        progress.clear()
         for number, name in enumerate(lines, first_line):
             try:
                 result = command.compute(name)
             except ValueError as error:
                 invalid += 1
                 if as_json:
+                    progress.clear_before(out)
                     out.write(_json_line({"source": label, "line": number, "name": name, "error": str(error)}))
                 else:
                     out.flush()
+                    progress.clear_before(err)
                     err.write(f"vrn: {label}:{number}: {error}: {name}\n")
                 continue
+            progress.clear_before(out)
             if as_json:
                 out.write(_json_line({"source": label, "line": number, "name": name, **result}))
             else:
