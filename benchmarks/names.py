@@ -91,8 +91,8 @@ def generate(count: int, seed: int = 20240601, invalid_share: float = 0.2) -> It
             yield _valid(rnd)
 
 
-def write(path: str, count: int, seed: int = 20240601) -> None:
+def write(path: str, count: int, seed: int = 20240601, invalid_share: float = 0.2) -> None:
     """Writes `count` names to `path`, one per line."""
     with open(path, "w", encoding="utf-8", newline="\n") as out:
-        for name in generate(count, seed):
+        for name in generate(count, seed, invalid_share):
             out.write(name + "\n")

@@ -67,17 +67,20 @@ def best_call_time(check: Callable[[str], str], sample: list[str], repeat: int) 
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--count", type=int, default=1_000_000, help="names in the file (default: 1000000)")
+    parser.add_argument(
+        "--invalid-share", type=float, default=0.2, help="share of invalid names in the file (default: 0.2)"
+    )
     parser.add_argument("--repeat", type=int, default=3, help="runs of each, the best counts (default: 3)")
     parser.add_argument("--dir", type=Path, default=HERE.parent / "build" / "bench", help="work folder")
     parser.add_argument("--vrn", default=shutil.which("vrn") or "vrn", help="the vrn command to time")
     args = parser.parse_args()
 
     args.dir.mkdir(parents=True, exist_ok=True)
-    sample = args.dir / f"names-{args.count}.txt"
+    sample = args.dir / f"names-{args.count}-{args.invalid_share:g}.txt"
     if not sample.exists():
         print(f"writing {args.count:,} names to {sample}", file=sys.stderr)
         partial = sample.with_suffix(".partial")
-        names.write(str(partial), args.count)
+        names.write(str(partial), args.count, invalid_share=args.invalid_share)
         partial.replace(sample)
 
     module_out = args.dir / "vrn-check.out"
