@@ -100,8 +100,11 @@ def main() -> int:
     print(f"{n:,} names, {sample.stat().st_size / 1e6:.0f} MB ({summary}); best of {args.repeat} runs")
     print(f"Python {platform.python_version()}, {platform.machine()}, {os.cpu_count()} cores")
     print(f"{'':<32} {'wall s':>8} {'names/s':>12} {'cpu s':>8} {'names/s':>12}")
-    print(f"{'vrn check FILE (module)':<32} {module_wall:8.3f} {n / module_wall:12,.0f} {module_cpu:8.3f} {n / module_cpu:12,.0f}")
-    print(f"{'same loop, pure Python':<32} {pure_wall:8.3f} {n / pure_wall:12,.0f} {pure_cpu:8.3f} {n / pure_cpu:12,.0f}")
+    for label, wall, cpu in [
+        ("vrn check FILE (module)", module_wall, module_cpu),
+        ("same loop, pure Python", pure_wall, pure_cpu),
+    ]:
+        print(f"{label:<32} {wall:8.3f} {n / wall:12,.0f} {cpu:8.3f} {n / cpu:12,.0f}")
     print(f"{'ratio':<32} {pure_wall / module_wall:7.1f}x {'':>12} {pure_cpu / module_cpu:7.1f}x")
     print(f"checker alone, {len(in_memory):,} names in memory (cpu per name):")
     print(f"{'  vrn_error_kind (module)':<32} {module_call * 1e9:6.0f} ns {1 / module_call:12,.0f} names/s")
