@@ -10,7 +10,7 @@ import pytest
 import veltrane_py_bindings as vrn
 from vrn_helpers import ID, ROOT, VALID
 
-sys.path.insert(0, str(ROOT / "benchmarks"))
+sys.path.insert(0, str(ROOT / "python" / "benchmarks"))
 import names  # noqa: E402
 import reference_vrn  # noqa: E402
 

@@ -1,6 +1,6 @@
 """`vrn check FILE...` with the pure-Python reference checker in place of the
 module: the same reading, the same loop and the same output, so that timing
-both compares the checkers alone. Run by benchmarks/throughput.py."""
+both compares the checkers alone. Run by python/benchmarks/throughput.py."""
 
 import sys
 

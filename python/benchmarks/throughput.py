@@ -1,7 +1,7 @@
 """Throughput of `vrn check` against the same loop in pure Python.
 
 Writes a file of generated names (valid and invalid mixed, see names.py), then
-times `vrn check FILE` and benchmarks/pure_check.py on it (the same command
+times `vrn check FILE` and python/benchmarks/pure_check.py on it (the same command
 with the pure-Python reference checker of reference_vrn.py in place of the
 module), each run as its own process with its output sent to a file, and
 checks that both wrote exactly the same report. Reports the best of --repeat
@@ -12,8 +12,8 @@ Both commands share the reading, the splitting into `str` lines and the
 report, which cost about as much per name as the module's check itself; so it
 also times the two checkers alone, mapped over names already in memory.
 
-    scripts/bench                      # installs into .venv, then runs this
-    python benchmarks/throughput.py --count 1000000 --repeat 3
+    scripts/bench-throughput           # installs into .venv, then runs this
+    python python/benchmarks/throughput.py --count 1000000 --repeat 3
 """
 
 from __future__ import annotations
@@ -71,7 +71,9 @@ def main() -> int:
         "--invalid-share", type=float, default=0.2, help="share of invalid names in the file (default: 0.2)"
     )
     parser.add_argument("--repeat", type=int, default=3, help="runs of each, the best counts (default: 3)")
-    parser.add_argument("--dir", type=Path, default=HERE.parent / "build" / "bench", help="work folder")
+    parser.add_argument(
+        "--dir", type=Path, default=HERE.parents[1] / "build" / "bench-throughput", help="work folder"
+    )
     parser.add_argument("--vrn", default=shutil.which("vrn") or "vrn", help="the vrn command to time")
     args = parser.parse_args()
 
