@@ -9,9 +9,12 @@ log() { printf '\n==> %s\n' "$*" >&2; }
 # Installs Debian packages that are missing (we run as root on our machines;
 # elsewhere sudo is tried).
 ensure_apt() {
-  local missing=()
+  local missing=() arch
+  arch=$(dpkg --print-architecture)
   for pkg in "$@"; do
-    dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
+    # The native package first: a name installed for several architectures
+    # is ambiguous to dpkg without one.
+    dpkg -s "$pkg:$arch" >/dev/null 2>&1 || dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
   local sudo=""
