@@ -200,7 +200,10 @@ Result<Vrn, VrnError> Vrn::parse(std::string_view text) {
     if (!resource_id) return fail(VrnError(VrnError::BadResourceId));
 
     // 12. Every check passed: only now copy the texts.
-    return Vrn(service, region, org, resource_type, *resource_id);
+    // Built where the caller's result lives: the record is never moved.
+    return Result<Vrn, VrnError>(InPlaceFrom{}, [&] {
+        return Vrn(service, region, org, resource_type, *resource_id);
+    });
 }
 
 }  // namespace veltrane_kernel
