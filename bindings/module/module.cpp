@@ -8,6 +8,9 @@
 //             except AttributeError: all_ = m.__all__ = []
 //             all_.append(name)
 //             setattr(m, name, f)
+//
+// Executed in the main interpreter only (see runtime/interpreter.hpp): in a
+// subinterpreter the import fails with ImportError.
 #include <iterator>
 
 #include "module/functions.hpp"
@@ -15,6 +18,7 @@
 #include "runtime/arguments.hpp"
 #include "runtime/attach.hpp"
 #include "runtime/frame.hpp"
+#include "runtime/interpreter.hpp"
 #include "runtime/once_cell.hpp"
 
 namespace veltrane::module {
@@ -101,6 +105,10 @@ PyResult<int> add_function(PyObject* module, PyMethodDef* entry) {
 }
 
 PyResult<int> exec_body(PyObject* module) {
+    // First of all: a refused import must not have filled a process-wide cell.
+    if (std::optional<PyErr> refused = require_main_interpreter("veltrane_py_bindings")) {
+        return std::move(*refused);
+    }
     if (!is_module(module)) {
         return type_mismatch_error(module, &PyModule_Type);
     }

@@ -48,6 +48,10 @@ PyErr PyErr::value_error(std::string_view token) noexcept {
     return PyErr(LazyMessage{PyExc_ValueError, Text(token)});
 }
 
+PyErr PyErr::import_error(Text message) noexcept {
+    return PyErr(LazyMessage{PyExc_ImportError, std::move(message)});
+}
+
 PyErr PyErr::nothing_pending() noexcept {
     return PyErr(LazyMessage{PyExc_SystemError,
                              Text(std::string_view("attempted to fetch exception but none was set"))});

@@ -13,6 +13,7 @@
 #include "runtime/attach.hpp"
 #include "runtime/fault.hpp"
 #include "runtime/frame.hpp"
+#include "runtime/interpreter.hpp"
 
 namespace {
 
@@ -231,6 +232,9 @@ PyMethodDef kFunctions[] = {
 };
 
 PyResult<int> exec_body(PyObject* module) {
+    if (std::optional<PyErr> refused = require_main_interpreter("veltrane_test_module")) {
+        return std::move(*refused);
+    }
     for (PyMethodDef& entry : kFunctions) {
         OwnedRef function(PyCMethod_New(&entry, module, nullptr, nullptr));
         if (!function || PyObject_SetAttrString(module, entry.ml_name, function.get()) != 0) {
