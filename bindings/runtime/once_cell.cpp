@@ -43,6 +43,8 @@ PyObject* OnceCell::fill(Initializer init, const void* context) {
             detached.reattach();  // the initialiser builds Python objects
             value = init(context);
             value_.store(value, std::memory_order_release);
+        } else {
+            lost_races_.fetch_add(1, std::memory_order_relaxed);
         }
     }  // a waiter that found the cell filled re-attaches here, after the guard
     apply_pending_releases();

@@ -14,6 +14,7 @@
 #include "runtime/fault.hpp"
 #include "runtime/frame.hpp"
 #include "runtime/interpreter.hpp"
+#include "runtime/once_cell.hpp"
 
 namespace {
 
@@ -153,6 +154,14 @@ PyResult<PyObject*> attach_count_body(const CallArgs& call) {
     return text_result(std::to_string(attach_count()));
 }
 
+// once_cell_lost_races(): first uses of a cell that waited for another thread.
+PyResult<PyObject*> once_cell_lost_races(const CallArgs& call) {
+    if (auto error = bind_arguments({"once_cell_lost_races", kNoArguments.parameters}, call, nullptr)) {
+        return std::move(*error);
+    }
+    return text_result(std::to_string(OnceCell::lost_races()));
+}
+
 // call_in_frame(obj): obj() from inside a frame; its result as str.
 PyResult<PyObject*> call_in_frame(const CallArgs& call) {
     PyObject* slots[1];
@@ -226,6 +235,7 @@ PyMethodDef kFunctions[] = {
     {"fetch_nothing", method_of<fetch_nothing>(), kFlags, nullptr},
     {"attach_count", method_of<attach_count_body>(), kFlags, nullptr},
     {"call_in_frame", method_of<call_in_frame>(), kFlags, nullptr},
+    {"once_cell_lost_races", method_of<once_cell_lost_races>(), kFlags, nullptr},
     {"release_detached", method_of<release_detached>(), kFlags, nullptr},
     {"int_of", method_of<int_of>(), kFlags, nullptr},
     {"allocate", method_of<allocate>(), kFlags, nullptr},
