@@ -7,7 +7,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 log() { printf '\n==> %s\n' "$*" >&2; }
 
 # Installs Debian packages that are missing (we run as root on our machines;
-# elsewhere sudo is tried).
+# elsewhere sudo is tried). Waits for a lock held by another apt run.
 ensure_apt() {
   local missing=() arch
   arch=$(dpkg --print-architecture)
@@ -20,8 +20,8 @@ ensure_apt() {
   local sudo=""
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
   log "installing Debian packages: ${missing[*]}"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+  $sudo apt-get -o DPkg::Lock::Timeout=600 update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq "${missing[@]}" >/dev/null
 }
 
 # Prints the interpreters to use, one path per line: $PYTHON when set, else
@@ -70,3 +70,12 @@ make_venv() {
 }
 
 python_minor() { "$1" -c 'import sys; print(f"{sys.version_info[0]}.{sys.version_info[1]}")'; }
+
+# Puts cmake (3.26 or later, newer than Debian's) and ninja from a tools
+# virtual environment on PATH, with any extra pip requirements given.
+use_build_tools() {
+  local python
+  python=$(first_python) || return 1
+  make_venv "$ROOT/build/venv-tools" "$python" cmake ninja "$@"
+  export PATH="$ROOT/build/venv-tools/bin:$PATH"
+}

@@ -173,4 +173,5 @@ def test_reimport_a_thousand_times_without_growth():
     objects, traced, rss = map(int, out.split())
     assert objects <= 10, f"{objects} more objects tracked by the collector"
     assert traced < 64 * 1024, f"{traced} more bytes traced"
-    assert rss < 1024, f"RSS grew by {rss} KiB"
+    # A memory tool (sanitizer quarantine, valgrind) holds freed memory: RSS says nothing there.
+    assert rss < 1024 or os.environ.get("VELTRANE_MEMORY_TOOL"), f"RSS grew by {rss} KiB"
