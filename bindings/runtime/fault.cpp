@@ -1,6 +1,6 @@
 #include "runtime/fault.hpp"
 
-#include <pthread.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -37,9 +37,11 @@ void write_all(std::string_view text) noexcept {
     }
 }
 
+// The calling thread's name. prctl rather than pthread_getname_np: the latter
+// moved into libc in glibc 2.34 and alone would make the wheel need 2.34.
 std::string thread_label() {
-    char name[64] = {};
-    if (pthread_getname_np(pthread_self(), name, sizeof name) == 0 && name[0] != '\0') {
+    char name[17] = {};  // PR_GET_NAME writes at most 16 bytes, NUL included
+    if (::prctl(PR_GET_NAME, name, 0, 0, 0) == 0 && name[0] != '\0') {
         return name;
     }
     return "<unnamed>";

@@ -4,6 +4,7 @@ import os
 import subprocess
 import sys
 import textwrap
+import threading
 
 import pytest
 
@@ -32,6 +33,8 @@ def test_fault_becomes_panic_exception_after_a_report(t, capfd):
     assert not hasattr(error, "__notes__")
     report = capfd.readouterr().err.splitlines()
     assert "internal fault in thread" in report[0] and "test_module.cpp:" in report[0]
+    with open(f"/proc/self/task/{threading.get_native_id()}/comm") as comm:
+        assert f"in thread '{comm.read().strip()}' at " in report[0]  # the OS thread name
     assert report[1] == "boom: \u00e9t\u00e9"
     assert "backtrace" in report[2]
 
