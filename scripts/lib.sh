@@ -79,3 +79,13 @@ use_build_tools() {
   make_venv "$ROOT/build/venv-tools" "$python" cmake ninja "$@"
   export PATH="$ROOT/build/venv-tools/bin:$PATH"
 }
+
+# Configures and builds, in $2, both extension modules (the module and the
+# test-only module) for interpreter $1, with any further cmake arguments.
+build_modules() {
+  local python=$1 dir=$2
+  shift 2
+  cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPython_EXECUTABLE="$python" \
+    -DVELTRANE_BUILD_BINDINGS=ON -DVELTRANE_BUILD_TEST_MODULE=ON "$@" >/dev/null
+  nice cmake --build "$dir" -j "$(nproc)"
+}
