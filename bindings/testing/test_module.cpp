@@ -223,6 +223,22 @@ PyResult<PyObject*> allocate(const CallArgs& call) {
     return text_result("allocated");
 }
 
+// leak_native(size): leaks a std::string of `size` bytes on purpose, so that
+// scripts/sanitize can show that LeakSanitizer still sees the module's own
+// allocations through its suppressions of the interpreter's.
+PyResult<PyObject*> leak_native(const CallArgs& call) {
+    PyObject* slots[1];
+    if (auto error = bind_arguments({"leak_native", kSizeParameter}, call, slots)) {
+        return std::move(*error);
+    }
+    PyResult<std::int64_t> size = extract_i64(slots[0]);
+    if (!size) {
+        return note_argument_error("size", size.take_error());
+    }
+    static_cast<void>(new std::string(static_cast<std::size_t>(*size), 'x'));
+    return text_result("leaked");
+}
+
 PyMethodDef kFunctions[] = {
     {"floor_text", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&floor_text)), kFlags, nullptr},
     {"floor_int2", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&floor_int2)), kFlags, nullptr},
@@ -239,6 +255,7 @@ PyMethodDef kFunctions[] = {
     {"release_detached", method_of<release_detached>(), kFlags, nullptr},
     {"int_of", method_of<int_of>(), kFlags, nullptr},
     {"allocate", method_of<allocate>(), kFlags, nullptr},
+    {"leak_native", method_of<leak_native>(), kFlags, nullptr},
 };
 
 PyResult<int> exec_body(PyObject* module) {
