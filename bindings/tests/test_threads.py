@@ -102,16 +102,16 @@ RACE = """
 import importlib.util, sys, threading
 sys.setswitchinterval(1e-6)
 THREADS = 32
-spec = importlib.util.find_spec("veltrane_py_bindings")
-test_spec = importlib.util.find_spec("veltrane_test_module")
+found = importlib.util.find_spec("veltrane_py_bindings")
+test_found = importlib.util.find_spec("veltrane_test_module")
 barrier = threading.Barrier(THREADS)
 results, errors = [None] * THREADS, []
 
 def race(i):
     try:
-        module = importlib.util.module_from_spec(spec)
+        module = importlib.util.module_from_spec(found)
         barrier.wait()
-        spec.loader.exec_module(module)  # first uses of "__name__" and "__all__"
+        found.loader.exec_module(module)  # first uses of "__name__" and "__all__"
         barrier.wait()
         try:
             module.sum_as_string(1, "x")  # first uses of PanicException and "add_note"
@@ -127,8 +127,8 @@ def race(i):
         errors.append(repr(error))
         barrier.abort()
 
-t = importlib.util.module_from_spec(test_spec)
-test_spec.loader.exec_module(t)
+t = importlib.util.module_from_spec(test_found)
+test_found.loader.exec_module(t)
 threads = [threading.Thread(target=race, args=(i,)) for i in range(THREADS)]
 for thread in threads:
     thread.start()
