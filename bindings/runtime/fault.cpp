@@ -27,16 +27,6 @@ constexpr const char* kPanicExceptionDoc =
 
 OnceCell g_panic_exception_type;
 
-void write_all(std::string_view text) noexcept {
-    while (!text.empty()) {
-        ssize_t written = ::write(STDERR_FILENO, text.data(), text.size());
-        if (written <= 0) {
-            return;
-        }
-        text.remove_prefix(static_cast<std::size_t>(written));
-    }
-}
-
 // The calling thread's name. prctl rather than pthread_getname_np: the latter
 // moved into libc in glibc 2.34 and alone would make the wheel need 2.34.
 std::string thread_label() {
@@ -63,6 +53,16 @@ PyObject* create_panic_exception_type(const void* /*context*/) {
 
 }  // namespace
 
+void write_stderr(std::string_view text) noexcept {
+    while (!text.empty()) {
+        const ssize_t written = ::write(STDERR_FILENO, text.data(), text.size());
+        if (written <= 0) {
+            return;
+        }
+        text.remove_prefix(static_cast<std::size_t>(written));
+    }
+}
+
 void write_fault_report(std::string_view message, const std::source_location& where) noexcept {
     try {
         std::string report = "veltrane_py_bindings: internal fault in thread '" + thread_label() +
@@ -72,9 +72,9 @@ void write_fault_report(std::string_view message, const std::source_location& wh
         report +=
             "\nhint: for a backtrace, run under gdb with `catch throw` and type `bt` when it "
             "stops\n";
-        write_all(report);
+        write_stderr(report);
     } catch (...) {
-        write_all("veltrane_py_bindings: internal fault (report could not be formatted)\n");
+        write_stderr("veltrane_py_bindings: internal fault (report could not be formatted)\n");
     }
 }
 

@@ -47,6 +47,9 @@ private:
 // exception, if any, as unraisable, then faults with "PyObject pointer is null".
 [[noreturn]] void null_result_fault(std::source_location where = std::source_location::current());
 
+// Writes all of `text` to standard error (file descriptor 2, unbuffered).
+void write_stderr(std::string_view text) noexcept;
+
 // Writes the fault report: the thread, where the fault happened, the message
 // and how to get a backtrace.
 void write_fault_report(std::string_view message, const std::source_location& where) noexcept;

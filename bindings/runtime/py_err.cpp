@@ -1,7 +1,5 @@
 #include "runtime/py_err.hpp"
 
-#include <unistd.h>
-
 #include <utility>
 
 #include "runtime/attach.hpp"
@@ -26,16 +24,6 @@ std::string type_mismatch_message(PyObject* object, PyObject* expected_type) {
     }
     return "'" + type_qualname_or(Py_TYPE(object), "<failed to extract type name>") +
            "' object is not an instance of '" + expected + "'";
-}
-
-void write_stderr(std::string_view text) noexcept {
-    while (!text.empty()) {
-        ssize_t written = ::write(STDERR_FILENO, text.data(), text.size());
-        if (written <= 0) {
-            return;
-        }
-        text.remove_prefix(static_cast<std::size_t>(written));
-    }
 }
 
 }  // namespace
