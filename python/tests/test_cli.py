@@ -333,6 +333,9 @@ def test_ctrl_c_ends_with_one_line_and_status_130() -> None:
         stdout=subprocess.PIPE,
         stderr=subprocess.PIPE,
         env={**os.environ, "PYTHONUNBUFFERED": "1"},
+        # A test runner started in the background inherits SIGINT ignored, and
+        # so would the child; give it the default action so Python handles it.
+        preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL),
     )
     assert child.stdin is not None and child.stdout is not None and child.stderr is not None
     child.stdin.write(f"{VALID}\n".encode())
