@@ -31,31 +31,31 @@ std::string lenient_utf8(PyObject* text) {
     return std::string(utf8, static_cast<std::size_t>(size));
 }
 
-std::string str_or(PyObject* object, std::string_view fallback) {
-    OwnedRef text(PyObject_Str(object));
+namespace {
+
+// The lenient UTF-8 of a text made by an interpreter call, or `fallback` when
+// the call fails (its exception is dropped).
+std::string text_or(PyObject* made, std::string_view fallback) {
+    OwnedRef text(made);
     if (!text) {
         discard_pending_exception();
         return std::string(fallback);
     }
     return lenient_utf8(text.get());
+}
+
+}  // namespace
+
+std::string str_or(PyObject* object, std::string_view fallback) {
+    return text_or(PyObject_Str(object), fallback);
 }
 
 std::string repr_or(PyObject* object, std::string_view fallback) {
-    OwnedRef text(PyObject_Repr(object));
-    if (!text) {
-        discard_pending_exception();
-        return std::string(fallback);
-    }
-    return lenient_utf8(text.get());
+    return text_or(PyObject_Repr(object), fallback);
 }
 
 std::string type_qualname_or(PyTypeObject* type, std::string_view fallback) {
-    OwnedRef name(PyType_GetQualName(type));
-    if (!name) {
-        discard_pending_exception();
-        return std::string(fallback);
-    }
-    return lenient_utf8(name.get());
+    return text_or(PyType_GetQualName(type), fallback);
 }
 
 }  // namespace veltrane::runtime
