@@ -12,6 +12,15 @@ _test_module_dir = os.environ.get("VELTRANE_TEST_MODULE_DIR")
 if _test_module_dir:
     sys.path.insert(0, _test_module_dir)
 
+# Under a memory tool (scripts/sanitize, scripts/memcheck set VELTRANE_MEMORY_TOOL)
+# everything runs many times slower: hypothesis must not judge generation speed
+# or deadlines there.
+if os.environ.get("VELTRANE_MEMORY_TOOL"):
+    from hypothesis import HealthCheck, settings
+
+    settings.register_profile("memory-tool", deadline=None, suppress_health_check=list(HealthCheck))
+    settings.load_profile("memory-tool")
+
 VALID_ID = "0190c3a2-7b1e-7000-8000-00000000abcd"
 VALID_ORG = "6f1d2c3b-4a59-4e6f-8a7b-9c0d1e2f3a4b"
 VALID = f"vrn:vlt:iam:us-east-1:{VALID_ORG}:project/{VALID_ID}"

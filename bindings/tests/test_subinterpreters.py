@@ -148,6 +148,11 @@ def test_import_is_refused_in_subinterpreters_and_main_is_unharmed(tmp_path, con
 
 
 def test_reimport_a_thousand_times_without_growth():
+    # Two batches of 500 after a warm-up, growth judged on the second: the
+    # import system keeps a varying number of small blocks from creating
+    # extension modules alive until a later collection (a few KiB either way,
+    # more under valgrind). A module that kept anything per import, its twelve
+    # functions or its __all__, would keep hundreds of KiB per batch.
     out = run_script(f"""
         import gc, importlib, sys, tracemalloc
         sys.path[:0] = {module_path()!r}
@@ -164,14 +169,16 @@ def test_reimport_a_thousand_times_without_growth():
                 return int(statm.read().split()[1]) * 4
 
         import veltrane_py_bindings
-        reimport(200)  # warm-up: caches of the import system reach their size
+        reimport(200)
         tracemalloc.start()
-        objects, traced, rss = len(gc.get_objects()), tracemalloc.get_traced_memory()[0], rss_kib()
-        reimport(1000)
+        rss = rss_kib()
+        reimport(500)
+        objects, traced = len(gc.get_objects()), tracemalloc.get_traced_memory()[0]
+        reimport(500)
         print(len(gc.get_objects()) - objects, tracemalloc.get_traced_memory()[0] - traced, rss_kib() - rss)
     """, timeout=300)
     objects, traced, rss = map(int, out.split())
-    assert objects <= 10, f"{objects} more objects tracked by the collector"
-    assert traced < 64 * 1024, f"{traced} more bytes traced"
+    assert objects <= 10, f"{objects} more objects tracked by the collector over the second 500"
+    assert traced < 32 * 1024, f"{traced} more bytes traced over the second 500"
     # A memory tool (sanitizer quarantine, valgrind) holds freed memory: RSS says nothing there.
     assert rss < 1024 or os.environ.get("VELTRANE_MEMORY_TOOL"), f"RSS grew by {rss} KiB"
