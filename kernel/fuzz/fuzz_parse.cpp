@@ -14,6 +14,7 @@
 using veltrane_kernel::Result;
 using veltrane_kernel::Uuid;
 using veltrane_kernel::Vrn;
+using veltrane_kernel::VrnView;
 using veltrane_kernel::VrnError;
 
 namespace {
@@ -45,6 +46,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const Result<Vrn, VrnError> parsed = Vrn::parse(text);
     const reference::Outcome expected = reference::check(text);
+
+    // The view parse agrees with the owning one on every input.
+    const Result<VrnView, VrnError> viewed = VrnView::parse(text);
+    FUZZ_CHECK(viewed.has_value() == parsed.has_value());
+    if (!viewed) {
+        FUZZ_CHECK(viewed.error() == parsed.error());
+    } else {
+        FUZZ_CHECK(*viewed == parsed->view());
+        char buffer[veltrane_kernel::MAX_VRN_LEN];
+        FUZZ_CHECK(viewed->write_canonical(buffer) == size);
+        FUZZ_CHECK(std::string_view(buffer, size) == parsed->canonical());
+    }
 
     if (!parsed) {
         FUZZ_CHECK(expected.error.has_value());

@@ -59,6 +59,10 @@ void check_cedar(const Vrn& vrn) {
     FUZZ_CHECK(unpascal(names.substr(0, separator)) == vrn.service());
     FUZZ_CHECK(unpascal(names.substr(separator + 2)) == vrn.resource_type());
     FUZZ_CHECK(entity.entity_id == vrn.resource_id().to_string());
+    char buffer[veltrane_kernel::MAX_VRN_LEN];
+    const veltrane_kernel::CedarEntityLayout layout = vrn.view().write_cedar_entity(buffer);
+    FUZZ_CHECK(std::string_view(buffer, layout.type_size) == entity.entity_type);
+    FUZZ_CHECK(std::string_view(buffer + layout.type_size, layout.id_size) == entity.entity_id);
 }
 
 }  // namespace
@@ -82,6 +86,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                ":" + std::string(fields[2]) + ":" + std::string(fields[3]) + "/" +
                                std::string(fields[4]);
     const Result<Vrn, VrnError> parsed = Vrn::parse(joined);
+
+    // Into a buffer: the same outcome, the same bytes.
+    char buffer[veltrane_kernel::MAX_VRN_LEN];
+    const Result<std::size_t, VrnError> into =
+        Vrn::build_into(fields[0], fields[1], fields[2], fields[3], fields[4], buffer);
+    FUZZ_CHECK(into.has_value() == built.has_value());
+    if (into) {
+        FUZZ_CHECK(std::string_view(buffer, *into) == *built);
+    } else {
+        FUZZ_CHECK(into.error() == built.error());
+    }
 
     if (!built) {
         const VrnError::Kind kind = built.error().value();

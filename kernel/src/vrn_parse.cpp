@@ -6,6 +6,7 @@
 #include "swar.hpp"
 #include "uuid_text.hpp"
 #include "veltrane_kernel/vrn.hpp"
+#include "vrn_view_access.hpp"
 
 namespace veltrane_kernel {
 
@@ -125,17 +126,24 @@ bool is_valid_region(std::string_view text) noexcept {
     return segments_ok(text, /*digit_opens=*/true, text.size());
 }
 
-Vrn::Vrn(std::string_view service, std::string_view region, std::optional<Uuid> org,
-         std::string_view resource_type, Uuid resource_id)
-    : service_(service),
-      region_(region),
-      resource_type_(resource_type),
-      org_(org),
-      resource_id_(resource_id) {}
+Vrn::Vrn(const VrnView& view)
+    : service_(view.service()),
+      region_(view.region()),
+      resource_type_(view.resource_type()),
+      org_(view.org()),
+      resource_id_(view.resource_id()) {}
 
-// Every check below reads views into `text`; nothing is allocated until the
-// record is made at the very end, so a refused text costs no allocation.
 Result<Vrn, VrnError> Vrn::parse(std::string_view text) {
+    const Result<VrnView, VrnError> view = VrnView::parse(text);
+    if (!view) return fail(view.error());
+    // Only now copy the texts, where the caller's result lives: the record is
+    // never moved.
+    return Result<Vrn, VrnError>(InPlaceFrom{}, [&] { return Vrn(*view); });
+}
+
+// Every check below reads views into `text`, and the result holds views too:
+// nothing is allocated.
+Result<VrnView, VrnError> VrnView::parse(std::string_view text) noexcept {
     // 1. Length, in bytes, before anything else: constant time for any size.
     if (text.empty()) return fail(VrnError(VrnError::Empty));
     if (text.size() > MAX_VRN_LEN) return fail(VrnError(VrnError::TooLong));
@@ -199,11 +207,8 @@ Result<Vrn, VrnError> Vrn::parse(std::string_view text) {
     const std::optional<Uuid> resource_id = parse_uuid_field(resource_id_text);
     if (!resource_id) return fail(VrnError(VrnError::BadResourceId));
 
-    // 12. Every check passed: only now copy the texts.
-    // Built where the caller's result lives: the record is never moved.
-    return Result<Vrn, VrnError>(InPlaceFrom{}, [&] {
-        return Vrn(service, region, org, resource_type, *resource_id);
-    });
+    // 12. Every check passed.
+    return VrnViewAccess::checked(service, region, org, resource_type, *resource_id);
 }
 
 }  // namespace veltrane_kernel

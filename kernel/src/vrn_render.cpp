@@ -1,14 +1,42 @@
 // Rendering resource names: the canonical text, building from fields, and the
-// Cedar entity type and id.
+// Cedar entity type and id. Every rendering is written once, at its final
+// size: into the caller's buffer, or into a string made at that size.
 #include <array>
 #include <cstddef>
 #include <cstring>
+#include <optional>
 
+#include "uuid_text.hpp"
 #include "veltrane_kernel/vrn.hpp"
 
 namespace veltrane_kernel {
 
 namespace {
+
+// A string of `size` bytes that `write(char*)` fills, written only once.
+template <class Write>
+std::string string_of_size(std::size_t size, Write&& write) {
+    std::string text;
+#if defined(__cpp_lib_string_resize_and_overwrite)
+    // The requested size is returned, not the one the callback is given:
+    // libstdc++ 12 passes the capacity there.
+    text.resize_and_overwrite(size, [&](char* out, std::size_t) {
+        write(out);
+        return size;
+    });
+#else
+    text.resize(size);
+    write(text.data());
+#endif
+    return text;
+}
+
+// Copies `piece` to `out` and returns the end of the copy.
+char* put(char* out, std::string_view piece) noexcept {
+    // memcpy from an empty view's data() may be given a null pointer.
+    if (!piece.empty()) std::memcpy(out, piece.data(), piece.size());
+    return out + piece.size();
+}
 
 // The canonical template, shared by `canonical` and `build`:
 //
@@ -21,6 +49,9 @@ struct CanonicalTemplate {
     static constexpr std::size_t kSlotCount = kSeparators.size() + 1;
     // Bytes the template adds around its slots.
     static constexpr std::size_t kOverhead = kPrefix.size() + kSeparators.size();
+    // The slots that hold UUIDs: the org and the resource id.
+    static constexpr std::size_t kOrgSlot = 2;
+    static constexpr std::size_t kResourceIdSlot = 4;
 
     // Service, region, org, resource type, resource id.
     using Slots = std::array<std::string_view, kSlotCount>;
@@ -39,95 +70,179 @@ struct CanonicalTemplate {
         return limit - budget;
     }
 
-    // Writes the filled template to `out`, which has room for its length.
-    static void fill(const Slots& slots, char* out) noexcept {
-        auto put = [&out](std::string_view piece) {
-            // memcpy from an empty view's data() may be given a null pointer.
-            if (!piece.empty()) std::memcpy(out, piece.data(), piece.size());
-            out += piece.size();
-        };
-        put(kPrefix);
-        put(slots[0]);
-        for (std::size_t i = 0; i < kSeparators.size(); ++i) {
-            *out++ = kSeparators[i];
-            put(slots[i + 1]);
+    // Writes the filled template to `out`, which has room for its length;
+    // `put_uuid` writes the two UUID slots. Returns the length.
+    template <class PutUuid>
+    static std::size_t fill(const Slots& slots, char* out, PutUuid&& put_uuid) noexcept {
+        char* at = put(out, kPrefix);
+        for (std::size_t i = 0; i < kSlotCount; ++i) {
+            if (i > 0) *at++ = kSeparators[i - 1];
+            at = (i == kOrgSlot || i == kResourceIdSlot) ? put_uuid(at, slots[i]) : put(at, slots[i]);
         }
+        return static_cast<std::size_t>(at - out);
     }
 };
 
 static_assert(CanonicalTemplate::kOverhead == 12);
 
+// A UUID slot of a canonical rendering: already lowercase hyphenated text.
+char* put_rendered_uuid(char* out, std::string_view text) noexcept { return put(out, text); }
+
+// A UUID slot of a build, which holds either nothing or a text that passed the
+// UUID check: its only letters are hex digits, and OR-ing 0x20 lowers them
+// while leaving digits and '-' as they are. That is the lowercase hyphenated
+// text of the value it spells.
+char* put_lowered_uuid(char* out, std::string_view checked) noexcept {
+    for (char c : checked) *out++ = static_cast<char>(static_cast<unsigned char>(c) | 0x20u);
+    return out;
+}
+
+// The slots of a parsed name; the UUID texts live in `org_text` and `id_text`.
+CanonicalTemplate::Slots canonical_slots(const VrnView& vrn, Uuid::HyphenatedText& org_text,
+                                         Uuid::HyphenatedText& id_text) noexcept {
+    std::string_view org_slot;
+    if (vrn.org()) {
+        org_text = vrn.org()->to_hyphenated();
+        org_slot = std::string_view(org_text.data(), org_text.size());
+    }
+    id_text = vrn.resource_id().to_hyphenated();
+    return {vrn.service(), vrn.region(), org_slot, vrn.resource_type(),
+            std::string_view(id_text.data(), id_text.size())};
+}
+
+bool holds(std::string_view text, char c) noexcept {
+    return !text.empty() && std::memchr(text.data(), c, text.size()) != nullptr;
+}
+
+bool is_uuid_text(std::string_view text) noexcept { return detail::parse_uuid_text(text).has_value(); }
+
+// The checks that `Vrn::parse` would make of the filled template, in its
+// order, made on the five texts where they are. The template's own text
+// decides some of them: it starts with "vrn:vlt:" (never `Empty`,
+// `BadScheme` or `BadPartition`), it holds five ':' (one more in any text
+// makes the field count wrong) and one '/' in the resource path (one more in
+// the resource type or id makes it hold two).
+std::optional<VrnError> check_build_fields(const CanonicalTemplate::Slots& slots) noexcept {
+    const auto& [service, region, org, resource_type, resource_id] = slots;
+    for (std::string_view slot : slots) {
+        if (holds(slot, ':')) return VrnError::WrongFieldCount;
+    }
+    if (!is_valid_identifier(service)) return VrnError::BadService;
+    if (!region.empty() && !is_valid_region(region)) return VrnError::BadRegion;
+    if (!org.empty() && !is_uuid_text(org)) return VrnError::BadOrg;
+    if (holds(resource_type, '/') || holds(resource_id, '/')) return VrnError::BadResourcePath;
+    if (!is_valid_identifier(resource_type)) return VrnError::BadResourceType;
+    if (!is_uuid_text(resource_id)) return VrnError::BadResourceId;
+    return std::nullopt;
+}
+
+// The length of the canonical text the five texts make, or the parser's error
+// for the text they make.
+Result<std::size_t, VrnError> checked_build_size(const CanonicalTemplate::Slots& slots) noexcept {
+    // The length decides first, as it does in the parser.
+    const std::optional<std::size_t> size = CanonicalTemplate::length_within(slots, MAX_VRN_LEN);
+    if (!size) return fail(VrnError(VrnError::TooLong));
+    if (const std::optional<VrnError> error = check_build_fields(slots)) return fail(*error);
+    return *size;
+}
+
 // The Cedar entity-type template: "Vlt::" + Pascal(service) + "::" + Pascal(type).
 constexpr std::string_view kCedarTypePrefix = "Vlt::";
 constexpr std::string_view kCedarTypeSeparator = "::";
 
-void append_pascal_case(std::string& out, std::string_view token) {
+// PascalCase of `token` written to `out`; returns the end of what was written.
+char* put_pascal_case(char* out, std::string_view token) noexcept {
     bool at_segment_start = true;
     for (char c : token) {
         if (c == '-') {
             at_segment_start = true;
         } else if (at_segment_start) {
-            out.push_back(c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c);
+            *out++ = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
             at_segment_start = false;
         } else {
-            out.push_back(c);
+            *out++ = c;
         }
     }
+    return out;
+}
+
+std::size_t hyphens_in(std::string_view token) noexcept {
+    std::size_t count = 0;
+    for (char c : token) count += c == '-';
+    return count;
+}
+
+// The entity type's length: on an identifier every '-' is dropped.
+std::size_t cedar_type_size(const VrnView& vrn) noexcept {
+    return kCedarTypePrefix.size() + kCedarTypeSeparator.size() + vrn.service().size() -
+           hyphens_in(vrn.service()) + vrn.resource_type().size() - hyphens_in(vrn.resource_type());
+}
+
+char* put_cedar_type(char* out, const VrnView& vrn) noexcept {
+    out = put(out, kCedarTypePrefix);
+    out = put_pascal_case(out, vrn.service());
+    out = put(out, kCedarTypeSeparator);
+    return put_pascal_case(out, vrn.resource_type());
 }
 
 }  // namespace
 
-std::string Vrn::canonical() const {
-    Uuid::HyphenatedText org_text{};
-    std::string_view org_slot;
-    if (org_) {
-        org_text = org_->to_hyphenated();
-        org_slot = std::string_view(org_text.data(), org_text.size());
-    }
-    const Uuid::HyphenatedText id_text = resource_id_.to_hyphenated();
-    const CanonicalTemplate::Slots slots = {service_, region_, org_slot, resource_type_,
-                                            std::string_view(id_text.data(), id_text.size())};
-    // A parsed record always fits: its canonical text is as long as the text it
-    // was parsed from.
-    const std::size_t length = *CanonicalTemplate::length_within(slots, MAX_VRN_LEN);
-    std::string text(length, '\0');
-    CanonicalTemplate::fill(slots, text.data());
-    return text;
+std::size_t VrnView::canonical_size() const noexcept {
+    return CanonicalTemplate::kOverhead + service_.size() + region_.size() +
+           (org_ ? Uuid::kTextLength : 0) + resource_type_.size() + Uuid::kTextLength;
+}
+
+std::size_t VrnView::write_canonical(char* out) const noexcept {
+    Uuid::HyphenatedText org_text;
+    Uuid::HyphenatedText id_text;
+    return CanonicalTemplate::fill(canonical_slots(*this, org_text, id_text), out, put_rendered_uuid);
+}
+
+std::string VrnView::canonical() const {
+    return string_of_size(canonical_size(), [this](char* out) { write_canonical(out); });
+}
+
+CedarEntityLayout VrnView::write_cedar_entity(char* out) const noexcept {
+    char* const type_end = put_cedar_type(out, *this);
+    const Uuid::HyphenatedText id = resource_id_.to_hyphenated();
+    std::memcpy(type_end, id.data(), id.size());
+    return {static_cast<std::size_t>(type_end - out), id.size()};
+}
+
+CedarEntity VrnView::cedar_entity() const {
+    CedarEntity entity;
+    entity.entity_type = string_of_size(cedar_type_size(*this), [this](char* out) { put_cedar_type(out, *this); });
+    entity.entity_id = resource_id_.to_string();
+    return entity;
+}
+
+std::string Vrn::canonical() const { return view().canonical(); }
+
+CedarEntity Vrn::cedar_entity() const { return view().cedar_entity(); }
+
+Result<std::size_t, VrnError> Vrn::build_into(std::string_view service, std::string_view region,
+                                              std::string_view org, std::string_view resource_type,
+                                              std::string_view resource_id, char* out) noexcept {
+    const CanonicalTemplate::Slots slots = {service, region, org, resource_type, resource_id};
+    const Result<std::size_t, VrnError> size = checked_build_size(slots);
+    if (!size) return size;
+    return CanonicalTemplate::fill(slots, out, put_lowered_uuid);
 }
 
 Result<std::string, VrnError> Vrn::build(std::string_view service, std::string_view region,
                                          std::string_view org, std::string_view resource_type,
                                          std::string_view resource_id) {
     const CanonicalTemplate::Slots slots = {service, region, org, resource_type, resource_id};
-    // A joined text over MAX_VRN_LEN is what the parser would refuse first, so
-    // refuse it here without joining; what fits is joined on the stack.
-    const std::optional<std::size_t> length = CanonicalTemplate::length_within(slots, MAX_VRN_LEN);
-    if (!length) return fail(VrnError(VrnError::TooLong));
-    std::array<char, MAX_VRN_LEN> joined;
-    CanonicalTemplate::fill(slots, joined.data());
-
-    Result<Vrn, VrnError> parsed = Vrn::parse(std::string_view(joined.data(), *length));
-    if (!parsed) return fail(parsed.error());
-    return parsed->canonical();
+    const Result<std::size_t, VrnError> size = checked_build_size(slots);
+    if (!size) return fail(size.error());
+    return string_of_size(*size, [&slots](char* out) { CanonicalTemplate::fill(slots, out, put_lowered_uuid); });
 }
 
 std::string to_pascal_case(std::string_view token) {
-    std::string out;
-    out.reserve(token.size());
-    append_pascal_case(out, token);
+    // PascalCase drops hyphens and adds nothing: never longer than the token.
+    std::string out(token.size(), '\0');
+    out.resize(static_cast<std::size_t>(put_pascal_case(out.data(), token) - out.data()));
     return out;
-}
-
-CedarEntity Vrn::cedar_entity() const {
-    CedarEntity entity;
-    entity.entity_type.reserve(kCedarTypePrefix.size() + service_.size() +
-                               kCedarTypeSeparator.size() + resource_type_.size());
-    entity.entity_type.append(kCedarTypePrefix);
-    append_pascal_case(entity.entity_type, service_);
-    entity.entity_type.append(kCedarTypeSeparator);
-    append_pascal_case(entity.entity_type, resource_type_);
-    entity.entity_id = resource_id_.to_string();
-    return entity;
 }
 
 }  // namespace veltrane_kernel

@@ -88,6 +88,27 @@ TEST(AllocationTest, FailedBuildsAllocateNothing) {
     EXPECT_EQ(count, 0u);
 }
 
+TEST(AllocationTest, ViewsAndRenderingsIntoBuffersAllocateNothing) {
+    // Fields long enough that owned copies would need the heap.
+    const std::string text = vrn(std::string(100, 's'), std::string(100, 'r'),
+                                 "01234567-89AB-cdef-0123-456789abcdef", path(std::string(100, 't')));
+    const std::string long_type(200, 'b');
+    const std::string id(kId);
+    char buffer[MAX_VRN_LEN];
+    std::size_t written = 0;
+    const std::size_t count = allocations_during([&] {
+        const Result<VrnView, VrnError> viewed = VrnView::parse(text);
+        ASSERT_TRUE(viewed.has_value());
+        written += viewed->write_canonical(buffer);
+        written += viewed->write_cedar_entity(buffer).type_size;
+        const Result<std::size_t, VrnError> built = Vrn::build_into("a", "", "", long_type, id, buffer);
+        ASSERT_TRUE(built.has_value());
+        written += *built;
+    });
+    EXPECT_EQ(written, text.size() + 5 + 100 + 2 + 100 + 12 + 1 + long_type.size() + id.size());
+    EXPECT_EQ(count, 0u);
+}
+
 TEST(AllocationTest, MintingAllocatesNothing) {
     std::size_t successes = 0;
     const std::size_t count = allocations_during([&] {

@@ -40,11 +40,22 @@ class ParseTable : public ::testing::TestWithParam<ParseCase> {};
 TEST_P(ParseTable, ReportsFirstFailedCheck) {
     const ParseCase& c = GetParam();
     const Result<Vrn, VrnError> parsed = Vrn::parse(c.text);
+    const Result<VrnView, VrnError> viewed = VrnView::parse(c.text);
     if (c.error) {
         ASSERT_FALSE(parsed.has_value()) << "parsed: " << c.text;
         EXPECT_EQ(parsed.error().kind(), VrnError(*c.error).kind());
+        ASSERT_FALSE(viewed.has_value());
+        EXPECT_EQ(viewed.error(), parsed.error());
     } else {
         ASSERT_TRUE(parsed.has_value()) << parsed.error().kind();
+        // The view holds the same fields, as views into the text itself.
+        ASSERT_TRUE(viewed.has_value());
+        EXPECT_EQ(*viewed, parsed->view());
+        const auto inside = [&](std::string_view field) {
+            return field.data() >= c.text.data() && field.data() + field.size() <= c.text.data() + c.text.size();
+        };
+        EXPECT_TRUE(inside(viewed->service()) && inside(viewed->resource_type()));
+        EXPECT_TRUE(viewed->region().empty() || inside(viewed->region()));
     }
 }
 

@@ -30,6 +30,15 @@ TEST_P(CanonicalTable, RendersAndReparses) {
     ASSERT_TRUE(parsed.has_value()) << parsed.error().kind();
     const std::string canonical = parsed->canonical();
     EXPECT_EQ(canonical, c.canonical);
+    // Written into a buffer from a view of the text: the same bytes, as long
+    // as the text.
+    const Result<VrnView, VrnError> viewed = VrnView::parse(c.text);
+    ASSERT_TRUE(viewed.has_value());
+    std::string buffer(MAX_VRN_LEN, '#');
+    ASSERT_EQ(viewed->canonical_size(), c.text.size());
+    ASSERT_EQ(viewed->write_canonical(buffer.data()), c.text.size());
+    EXPECT_EQ(buffer.substr(0, c.text.size()), c.canonical);
+    EXPECT_EQ(viewed->canonical(), c.canonical);
     const Result<Vrn, VrnError> reparsed = Vrn::parse(canonical);
     ASSERT_TRUE(reparsed.has_value());
     EXPECT_EQ(*reparsed, *parsed);
@@ -60,6 +69,15 @@ TEST_P(BuildTable, BuildsOrReportsParserError) {
     const Result<std::string, VrnError> built = Vrn::build(c.service, c.region, c.org, c.type, c.id);
     const std::string outcome = built ? *built : std::string(built.error().kind());
     EXPECT_EQ(outcome, c.expected);
+    // Into a buffer: the same outcome, and nothing written past the text.
+    std::string buffer(MAX_VRN_LEN + 1, '#');
+    const Result<std::size_t, VrnError> into =
+        Vrn::build_into(c.service, c.region, c.org, c.type, c.id, buffer.data());
+    const std::string into_outcome = into ? buffer.substr(0, *into) : std::string(into.error().kind());
+    EXPECT_EQ(into_outcome, c.expected);
+    if (into) {
+        EXPECT_EQ(buffer.substr(*into), std::string(MAX_VRN_LEN + 1 - *into, '#'));
+    }
     // Whatever the fields, the template supplies the scheme and partition.
     if (!built) {
         EXPECT_NE(built.error(), VrnError(K::Empty));
@@ -123,6 +141,11 @@ TEST_P(CedarTable, TypeFromServiceAndResourceTypeIdFromResourceId) {
     const CedarEntity entity = parsed->cedar_entity();
     EXPECT_EQ(entity.entity_type, GetParam().entity_type);
     EXPECT_EQ(entity.entity_id, kId);
+    // Both texts written into one buffer, the id right after the type.
+    std::string buffer(MAX_VRN_LEN, '#');
+    const CedarEntityLayout layout = parsed->view().write_cedar_entity(buffer.data());
+    EXPECT_EQ(buffer.substr(0, layout.type_size), GetParam().entity_type);
+    EXPECT_EQ(buffer.substr(layout.type_size, layout.id_size), kId);
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, CedarTable, ::testing::Values(

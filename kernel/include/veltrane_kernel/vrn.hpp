@@ -71,6 +71,69 @@ struct CedarEntity {
     std::string entity_id;    // the resource id, hyphenated, lowercase
 };
 
+// Where the two Cedar texts sit in a buffer that `VrnView::write_cedar_entity`
+// filled: the entity type first, the entity id right after it.
+struct CedarEntityLayout {
+    std::size_t type_size;  // the entity type is out[0 .. type_size)
+    std::size_t id_size;    // the entity id follows it, Uuid::kTextLength bytes
+};
+
+// A parsed resource name whose texts are views into the text it was parsed
+// from: valid while that text lives. Parsing one allocates nothing, so it is
+// what callers use that read a field or two, or render straight into a
+// buffer of their own. Only `VrnView::parse` and `Vrn::view` make one, so
+// every `VrnView` satisfies the grammar.
+//
+// Every rendering of a parsed name fits in MAX_VRN_LEN bytes: the canonical
+// text is exactly as long as the text it was parsed from, and the Cedar
+// entity (type and id together) is shorter.
+class VrnView {
+public:
+    // The same checks, in the same order and with the same errors, as
+    // `Vrn::parse`; on success the fields are views into `text`.
+    [[nodiscard]] static Result<VrnView, VrnError> parse(std::string_view text) noexcept;
+
+    [[nodiscard]] std::string_view service() const noexcept { return service_; }
+    // Empty when the name has no region.
+    [[nodiscard]] std::string_view region() const noexcept { return region_; }
+    // Absent when the org field is empty.
+    [[nodiscard]] const std::optional<Uuid>& org() const noexcept { return org_; }
+    [[nodiscard]] std::string_view resource_type() const noexcept { return resource_type_; }
+    [[nodiscard]] const Uuid& resource_id() const noexcept { return resource_id_; }
+
+    // The length of the canonical text (that of the parsed text).
+    [[nodiscard]] std::size_t canonical_size() const noexcept;
+    // Writes the canonical text to `out` (room for MAX_VRN_LEN bytes); returns
+    // its length.
+    std::size_t write_canonical(char* out) const noexcept;
+    // Writes the Cedar entity type and then the entity id to `out` (room for
+    // MAX_VRN_LEN bytes); returns where each one is.
+    CedarEntityLayout write_cedar_entity(char* out) const noexcept;
+
+    // The same renderings as owned strings.
+    [[nodiscard]] std::string canonical() const;
+    [[nodiscard]] CedarEntity cedar_entity() const;
+
+    friend bool operator==(const VrnView&, const VrnView&) = default;
+
+private:
+    friend class Vrn;
+    friend struct VrnViewAccess;  // the parser paths, inside the kernel
+    VrnView(std::string_view service, std::string_view region, std::optional<Uuid> org,
+            std::string_view resource_type, Uuid resource_id) noexcept
+        : service_(service),
+          region_(region),
+          resource_type_(resource_type),
+          org_(org),
+          resource_id_(resource_id) {}
+
+    std::string_view service_;
+    std::string_view region_;
+    std::string_view resource_type_;
+    std::optional<Uuid> org_;
+    Uuid resource_id_;
+};
+
 // A parsed resource name. It owns its texts and keeps no reference to the
 // input; only `Vrn::parse` makes one, so every `Vrn` satisfies the grammar.
 class Vrn {
@@ -80,13 +143,21 @@ public:
     // over MAX_VRN_LEN bytes is refused before anything else is looked at.
     [[nodiscard]] static Result<Vrn, VrnError> parse(std::string_view text);
 
-    // Fills the canonical template with the five texts as given, parses the
-    // joined text and returns its canonical form, or the parser's error for it.
+    // The canonical text of the name that the five texts make when they fill
+    // the canonical template as given, or the parser's error for that joined
+    // text: exactly `Vrn::parse(joined)` then `canonical()`, computed on the
+    // five texts where they are.
     [[nodiscard]] static Result<std::string, VrnError> build(std::string_view service,
                                                              std::string_view region,
                                                              std::string_view org,
                                                              std::string_view resource_type,
                                                              std::string_view resource_id);
+
+    // `build`, writing the canonical text to `out` (room for MAX_VRN_LEN
+    // bytes) and returning its length. Allocates nothing.
+    [[nodiscard]] static Result<std::size_t, VrnError> build_into(
+        std::string_view service, std::string_view region, std::string_view org,
+        std::string_view resource_type, std::string_view resource_id, char* out) noexcept;
 
     // "vrn:vlt:" + service + ':' + region + ':' + org + ':' + type + '/' + id,
     // with both UUIDs in lowercase hyphenated form and an absent org empty.
@@ -94,6 +165,11 @@ public:
 
     // The Cedar entity type and id; region and org take no part in either.
     [[nodiscard]] CedarEntity cedar_entity() const;
+
+    // The record's fields as views into its own texts.
+    [[nodiscard]] VrnView view() const noexcept {
+        return VrnView(service_, region_, org_, resource_type_, resource_id_);
+    }
 
     [[nodiscard]] const std::string& service() const noexcept { return service_; }
     // Empty when the name has no region.
@@ -106,8 +182,7 @@ public:
     friend bool operator==(const Vrn&, const Vrn&) = default;
 
 private:
-    Vrn(std::string_view service, std::string_view region, std::optional<Uuid> org,
-        std::string_view resource_type, Uuid resource_id);
+    explicit Vrn(const VrnView& view);
 
     std::string service_;
     std::string region_;
