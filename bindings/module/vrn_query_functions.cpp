@@ -7,6 +7,9 @@
 //     def vrn_service(s: str) -> str:        # and region, org, resource_type,
 //         return Vrn.parse(s).service        # resource_id; ValueError(token)
 //                                            # when s is not a VRN
+//
+// The parse is a `VrnView`: its fields are views into the argument's UTF-8
+// text, so the one field returned is copied once, into the result `str`.
 #include "module/functions.hpp"
 #include "runtime/arguments.hpp"
 #include "veltrane_kernel/vrn.hpp"
@@ -16,7 +19,7 @@ namespace {
 
 using namespace veltrane::runtime;
 using veltrane_kernel::Uuid;
-using veltrane_kernel::Vrn;
+using veltrane_kernel::VrnView;
 
 constexpr std::string_view kParameters[] = {"s"};
 constexpr CallSignature kErrorKind{"vrn_error_kind", kParameters};
@@ -31,7 +34,7 @@ PyResult<PyObject*> error_kind_body(const CallArgs& call) {
     if (!s) {
         return s.take_error();
     }
-    const auto parsed = Vrn::parse((*s)[0]);
+    const auto parsed = VrnView::parse((*s)[0]);
     return text_result(parsed ? std::string_view() : parsed.error().kind());
 }
 
@@ -40,15 +43,15 @@ PyResult<PyObject*> uuid_text(const Uuid& uuid) {
     return text_result(std::string_view(text.data(), text.size()));
 }
 
-PyResult<PyObject*> service_of(const Vrn& vrn) { return text_result(vrn.service()); }
-PyResult<PyObject*> region_of(const Vrn& vrn) { return text_result(vrn.region()); }
-PyResult<PyObject*> org_of(const Vrn& vrn) {
+PyResult<PyObject*> service_of(const VrnView& vrn) { return text_result(vrn.service()); }
+PyResult<PyObject*> region_of(const VrnView& vrn) { return text_result(vrn.region()); }
+PyResult<PyObject*> org_of(const VrnView& vrn) {
     return vrn.org() ? uuid_text(*vrn.org()) : text_result(std::string_view());
 }
-PyResult<PyObject*> resource_type_of(const Vrn& vrn) { return text_result(vrn.resource_type()); }
-PyResult<PyObject*> resource_id_of(const Vrn& vrn) { return uuid_text(vrn.resource_id()); }
+PyResult<PyObject*> resource_type_of(const VrnView& vrn) { return text_result(vrn.resource_type()); }
+PyResult<PyObject*> resource_id_of(const VrnView& vrn) { return uuid_text(vrn.resource_id()); }
 
-using FieldOf = PyResult<PyObject*> (*)(const Vrn&);
+using FieldOf = PyResult<PyObject*> (*)(const VrnView&);
 
 // Binds and converts `s`, parses it, and answers with one field.
 template <const CallSignature& Signature, FieldOf Field>
@@ -57,7 +60,7 @@ PyResult<PyObject*> field_query_body(const CallArgs& call) {
     if (!s) {
         return s.take_error();
     }
-    const auto parsed = Vrn::parse((*s)[0]);
+    const auto parsed = VrnView::parse((*s)[0]);
     if (!parsed) {
         return PyErr::value_error(parsed.error().kind());
     }

@@ -13,7 +13,10 @@
 //         return Vrn.parse(s).cedar_entity().entity_id
 //
 // Each raises ValueError(token) when the text (or the joined fields) is no VRN.
-#include <string>
+//
+// The parse is a `VrnView` of the argument's UTF-8 text, and every rendering
+// is written into a buffer on the stack: the result `str` is the one copy.
+#include <array>
 
 #include "module/functions.hpp"
 #include "runtime/arguments.hpp"
@@ -23,8 +26,13 @@ namespace veltrane::functions {
 namespace {
 
 using namespace veltrane::runtime;
-using veltrane_kernel::CedarEntity;
+using veltrane_kernel::CedarEntityLayout;
+using veltrane_kernel::MAX_VRN_LEN;
 using veltrane_kernel::Vrn;
+using veltrane_kernel::VrnView;
+
+// Room for any rendering of a parsed name.
+using RenderBuffer = std::array<char, MAX_VRN_LEN>;
 
 constexpr std::string_view kTextParameters[] = {"s"};
 constexpr std::string_view kFieldParameters[] = {"service", "region", "org", "resource_type",
@@ -34,7 +42,8 @@ constexpr CallSignature kBuild{"vrn_build", kFieldParameters};
 constexpr CallSignature kCedarEntityType{"vrn_cedar_entity_type", kTextParameters};
 constexpr CallSignature kCedarEntityId{"vrn_cedar_entity_id", kTextParameters};
 
-using Rendering = std::string (*)(const Vrn&);
+// Writes a rendering of the name into the buffer and returns it.
+using Rendering = std::string_view (*)(const VrnView&, RenderBuffer&);
 
 // Binds and converts `s`, parses it, and renders the parsed name.
 template <const CallSignature& Signature, Rendering Render>
@@ -43,18 +52,27 @@ PyResult<PyObject*> rendering_body(const CallArgs& call) {
     if (!s) {
         return s.take_error();
     }
-    const auto parsed = Vrn::parse((*s)[0]);
+    const auto parsed = VrnView::parse((*s)[0]);
     if (!parsed) {
         return PyErr::value_error(parsed.error().kind());
     }
-    return text_result(Render(*parsed));
+    RenderBuffer buffer;
+    return text_result(Render(*parsed, buffer));
 }
 
-std::string canonical_of(const Vrn& vrn) { return vrn.canonical(); }
+std::string_view canonical_of(const VrnView& vrn, RenderBuffer& buffer) {
+    return std::string_view(buffer.data(), vrn.write_canonical(buffer.data()));
+}
 
-// Both Cedar functions make the pair and keep the half they answer with.
-std::string cedar_type_of(const Vrn& vrn) { return vrn.cedar_entity().entity_type; }
-std::string cedar_id_of(const Vrn& vrn) { return vrn.cedar_entity().entity_id; }
+// Both Cedar functions render the pair and keep the half they answer with.
+std::string_view cedar_type_of(const VrnView& vrn, RenderBuffer& buffer) {
+    const CedarEntityLayout entity = vrn.write_cedar_entity(buffer.data());
+    return std::string_view(buffer.data(), entity.type_size);
+}
+std::string_view cedar_id_of(const VrnView& vrn, RenderBuffer& buffer) {
+    const CedarEntityLayout entity = vrn.write_cedar_entity(buffer.data());
+    return std::string_view(buffer.data() + entity.type_size, entity.id_size);
+}
 
 PyResult<PyObject*> build_body(const CallArgs& call) {
     PyResult<std::array<std::string_view, 5>> fields = bind_texts<5>(kBuild, call);
@@ -62,11 +80,12 @@ PyResult<PyObject*> build_body(const CallArgs& call) {
         return fields.take_error();
     }
     const auto& [service, region, org, resource_type, resource_id] = *fields;
-    const auto built = Vrn::build(service, region, org, resource_type, resource_id);
+    RenderBuffer buffer;
+    const auto built = Vrn::build_into(service, region, org, resource_type, resource_id, buffer.data());
     if (!built) {
         return PyErr::value_error(built.error().kind());
     }
-    return text_result(*built);
+    return text_result(std::string_view(buffer.data(), *built));
 }
 
 }  // namespace
