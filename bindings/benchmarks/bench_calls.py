@@ -19,6 +19,24 @@ INVALID = f"vrn:vlt:iam:us-east-1:6f1d2c3b-4a59-4e6f-8a7b-9c0d1e2f3a4b:Project/{
 FIELDS = ("iam", "us-east-1", "6f1d2c3b-4a59-4e6f-8a7b-9c0d1e2f3a4b", "project", ID)
 HEX = "0123456789abcdef0123"
 
+BAD_FIELDS = ("iam", "us-east-1", "6f1d2c3b-4a59-4e6f-8a7b-9c0d1e2f3a4b", "project", ID[:-1])
+
+
+def raising(function):
+    """`function` called for an error it raises: the raising group times the
+    raise and its catch, in the floor as in the module's functions."""
+
+    def call(*args):
+        try:
+            function(*args)
+        except ValueError as error:
+            return str(error.args[0])
+        raise AssertionError(f"{function.__name__} did not raise")
+
+    call.__name__ = function.__name__
+    return call
+
+
 # (group, name, callable, arguments); the floor of each group is named "floor".
 CASES = [
     ("int2", "floor", t.floor_int2, (1, 2)),
@@ -38,6 +56,10 @@ CASES = [
     ("text5", "vrn_build", m.vrn_build, FIELDS),
     ("num_text", "floor", t.floor_num_text, (1700000000000, HEX)),
     ("num_text", "mint_uuid7", m.mint_uuid7, (1700000000000, HEX)),
+    ("raise", "floor", raising(t.floor_raise_text), (INVALID,)),
+    ("raise", "vrn_service(invalid)", raising(m.vrn_service), (INVALID,)),
+    ("raise", "vrn_canonicalize(invalid)", raising(m.vrn_canonicalize), (INVALID,)),
+    ("raise", "vrn_build(invalid)", raising(m.vrn_build), BAD_FIELDS),
 ]
 
 

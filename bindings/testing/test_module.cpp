@@ -94,6 +94,25 @@ PyObject* floor_text5(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
     return PyUnicode_FromStringAndSize(first, first_size);
 }
 
+// def floor_raise_text(s): str(s); raise ValueError("bad-resource-id")
+// (borrow UTF-8, build the token's str and raise ValueError with it)
+PyObject* floor_raise_text(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    if (nargs != 1 || kwnames != nullptr) {
+        return wrong_call("floor_raise_text");
+    }
+    Py_ssize_t size = 0;
+    if (PyUnicode_AsUTF8AndSize(args[0], &size) == nullptr) {
+        return nullptr;
+    }
+    constexpr std::string_view kToken = "bad-resource-id";
+    PyObject* token = PyUnicode_FromStringAndSize(kToken.data(), static_cast<Py_ssize_t>(kToken.size()));
+    if (token != nullptr) {
+        PyErr_SetObject(PyExc_ValueError, token);
+        Py_DecRef(token);
+    }
+    return nullptr;
+}
+
 // ---- the runtime's rare paths, each in a real call frame -------------------
 
 constexpr std::string_view kNoParameters[] = {""};
@@ -244,6 +263,7 @@ PyMethodDef kFunctions[] = {
     {"floor_int2", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&floor_int2)), kFlags, nullptr},
     {"floor_num_text", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&floor_num_text)), kFlags, nullptr},
     {"floor_text5", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&floor_text5)), kFlags, nullptr},
+    {"floor_raise_text", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&floor_raise_text)), kFlags, nullptr},
     {"fault_with_message", method_of<fault_with_message>(), kFlags, nullptr},
     {"fault_without_text", method_of<fault_without_text>(), kFlags, nullptr},
     {"fault_while_raising", method_of<fault_while_raising>(), kFlags, nullptr},
