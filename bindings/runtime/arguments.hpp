@@ -74,6 +74,10 @@ PyErr pending_conversion_error();
 // The interpreter's float conversion (float, int, `__float__`, `__index__`).
 [[nodiscard]] PyResult<double> extract_f64(PyObject* object);
 
+// The same error, materialised, with one more note (in `__notes__`). If adding
+// the note fails, the error goes on without it.
+[[nodiscard]] PyErr with_note(PyErr error, std::string_view note);
+
 // The same error, materialised, with the note "while processing '<parameter>'".
 [[nodiscard]] PyErr note_argument_error(std::string_view parameter, PyErr error);
 

@@ -49,7 +49,10 @@ PyResult<double> extract_f64(PyObject* object) {
 }
 
 PyErr note_argument_error(std::string_view parameter, PyErr error) {
-    const std::string text = "while processing '" + std::string(parameter) + "'";
+    return with_note(std::move(error), "while processing '" + std::string(parameter) + "'");
+}
+
+PyErr with_note(PyErr error, std::string_view text) {
     OwnedRef note(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
     if (!note) {
         null_result_fault();

@@ -105,4 +105,22 @@ PyCFunction method_of() noexcept {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry_point<FunctionBody>));
 }
 
+// The body of a method of a type: it reads the instance it is called on.
+using MethodBody = PyResult<PyObject*> (*)(PyObject* self, const CallArgs& call);
+
+// The `ml_meth` of a method: runs `MethodBody` on `self` in a call frame.
+template <MethodBody Body>
+PyObject* method_entry_point(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames) noexcept {
+    const CallArgs call{args, nargs, kwnames};
+    return call_frame([self, &call] { return Body(self, call); });
+}
+
+// `method_entry_point<Body>` in the pointer type that a method record holds.
+template <MethodBody Body>
+PyCFunction instance_method_of() noexcept {
+    return reinterpret_cast<PyCFunction>(
+        reinterpret_cast<void (*)()>(&method_entry_point<Body>));
+}
+
 }  // namespace veltrane::runtime

@@ -3,40 +3,15 @@
 #include <cstring>
 
 #include "runtime/attach.hpp"
+#include "runtime/detach.hpp"
 #include "runtime/fault.hpp"
 
 namespace veltrane::runtime {
-namespace {
-
-// Restores the thread's attachment exactly once, however the wait ends.
-class Detached {
-public:
-    Detached() noexcept : saved_count_(attach_count()) {
-        set_attach_count(0);
-        state_ = PyEval_SaveThread();
-    }
-    void reattach() noexcept {
-        if (state_ != nullptr) {
-            PyEval_RestoreThread(state_);
-            state_ = nullptr;
-            set_attach_count(saved_count_);
-        }
-    }
-    ~Detached() { reattach(); }
-    Detached(const Detached&) = delete;
-    Detached& operator=(const Detached&) = delete;
-
-private:
-    std::intptr_t saved_count_;
-    PyThreadState* state_;
-};
-
-}  // namespace
 
 PyObject* OnceCell::fill(Initializer init, const void* context) {
     PyObject* value = nullptr;
     {
-        Detached detached;
+        DetachedScope detached;
         std::lock_guard lock(guard_);
         value = value_.load(std::memory_order_acquire);
         if (value == nullptr) {

@@ -36,6 +36,10 @@ PyErr PyErr::value_error(std::string_view token) noexcept {
     return PyErr(LazyMessage{PyExc_ValueError, Text(token)});
 }
 
+PyErr PyErr::with_message(PyObject* builtin_type, Text message) noexcept {
+    return PyErr(LazyMessage{builtin_type, std::move(message)});
+}
+
 PyErr PyErr::import_error(Text message) noexcept {
     return PyErr(LazyMessage{PyExc_ImportError, std::move(message)});
 }

@@ -25,6 +25,8 @@ public:
     [[nodiscard]] static PyErr type_error(Text message) noexcept;
     // Lazy `ValueError` whose single argument is an error token.
     [[nodiscard]] static PyErr value_error(std::string_view token) noexcept;
+    // Lazy exception of a built-in type (`PyExc_*`, not owned) with a message.
+    [[nodiscard]] static PyErr with_message(PyObject* builtin_type, Text message) noexcept;
     // Lazy `ImportError` with a message (a module refusing to be executed).
     [[nodiscard]] static PyErr import_error(Text message) noexcept;
     // Lazy `SystemError`: an interpreter call failed without setting an exception.
