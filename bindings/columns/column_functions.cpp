@@ -1,0 +1,482 @@
+// The VRN functions over Arrow columns. Each is, per row, the per-call
+// function of the same name (row_kernels.hpp), and over the whole column:
+//
+//     def vrn_canonicalize(s, errors="raise"):
+//         out = Column()
+//         for chunk in arrow_chunks(s):                # the interpreter lock held
+//             with interpreter_released():             # the whole chunk, no objects
+//                 for i, text in enumerate(chunk):
+//                     if text is None: out.append(None); continue
+//                     try: out.append(kernel(text))
+//                     except VrnError as e:
+//                         if errors == "null": out.append(None)
+//                         else: raise ValueError(e.token)  # note: "while processing row <i>"
+//             release(chunk)                           # every imported chunk, exactly once
+//         return out
+//
+// Functions of several columns (vrn_build, mint_uuid7) walk them side by side,
+// whatever their chunking; a column that ends before the others is a
+// ValueError naming every column's length.
+#include <algorithm>
+#include <array>
+#include <span>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "columns/capsules.hpp"
+#include "columns/column_object.hpp"
+#include "columns/functions.hpp"
+#include "columns/number_reader.hpp"
+#include "columns/row_kernels.hpp"
+#include "columns/string_builder.hpp"
+#include "columns/string_reader.hpp"
+#include "columns/test_hooks.hpp"
+#include "runtime/arguments.hpp"
+#include "runtime/detach.hpp"
+#include "runtime/frame.hpp"
+
+namespace veltrane::columns {
+namespace {
+
+using namespace veltrane::runtime;
+
+enum class InputKind : std::uint8_t { Strings, Numbers };
+
+using RowFunction = rows::Outcome (*)(const rows::RowCells&, StringBuilder*);
+
+// What a function takes and gives, besides its row function.
+struct FunctionSpec {
+    CallSignature signature;  // the inputs, then "errors" when it has one
+    std::array<InputKind, 5> kinds{};
+    std::size_t inputs = 1;
+    std::size_t outputs = 1;  // 5: the struct of vrn_fields
+    bool has_errors = true;
+};
+
+using Layout = std::variant<StringLayout, NumberLayout>;
+using Reader = std::variant<StringChunkReader, NumberChunkReader>;
+
+// One input column as it is walked: its source, its current chunk and the
+// reader over it, and how far the walk has come.
+struct Input {
+    Input(std::string_view name_, ChunkSource source_, Layout layout_) noexcept
+        : name(name_), source(std::move(source_)), layout(layout_) {}
+
+    std::string_view name;
+    ChunkSource source;
+    Layout layout;
+    std::optional<OwnedArray> chunk;
+    std::optional<Reader> reader;
+    std::int64_t length = 0;       // rows of the current chunk
+    std::int64_t position = 0;     // the next row of the current chunk
+    std::int64_t chunks_read = 0;
+    std::int64_t rows_before = 0;  // rows of the chunks before the current one
+    bool ended = false;
+};
+
+std::string prefix(const FunctionSpec& spec) { return std::string(spec.signature.function_name) + "(): "; }
+
+// Makes the input's current chunk one with rows left, releasing the chunks it
+// is done with; false when its stream has ended.
+PyResult<bool> advance(const FunctionSpec& spec, Input& input) {
+    while (!input.ended && input.position == input.length) {
+        input.rows_before += input.length;
+        input.reader.reset();
+        input.chunk.reset();
+        input.length = input.position = 0;
+        PyResult<std::optional<OwnedArray>> next = input.source.next();
+        if (!next) {
+            return next.take_error();
+        }
+        if (!next.value()) {
+            input.ended = true;
+            break;
+        }
+        input.chunk = std::move(*next.value());
+        const ArrowArray& raw = input.chunk->raw;
+        std::string problem;
+        if (const auto* strings = std::get_if<StringLayout>(&input.layout)) {
+            auto opened = StringChunkReader::open(*strings, raw);
+            if (auto* reader = std::get_if<StringChunkReader>(&opened)) {
+                input.reader.emplace(*reader);
+            } else {
+                problem = std::get<std::string>(opened);
+            }
+        } else {
+            auto opened = NumberChunkReader::open(std::get<NumberLayout>(input.layout), raw);
+            if (auto* reader = std::get_if<NumberChunkReader>(&opened)) {
+                input.reader.emplace(*reader);
+            } else {
+                problem = std::get<std::string>(opened);
+            }
+        }
+        if (!problem.empty()) {
+            return PyErr::with_message(PyExc_ValueError, prefix(spec) + "'" + std::string(input.name) +
+                                                             "': chunk " + std::to_string(input.chunks_read) +
+                                                             " of the Arrow data is " + problem);
+        }
+        ++input.chunks_read;
+        input.length = raw.length;
+    }
+    return !input.ended;
+}
+
+// Every row the input has: those walked, and those its stream still holds.
+PyResult<std::int64_t> total_rows(Input& input) {
+    std::int64_t total = input.rows_before + input.length;
+    input.position = input.length;
+    input.rows_before = total;
+    input.length = 0;
+    while (true) {
+        PyResult<std::optional<OwnedArray>> next = input.source.next();
+        if (!next) {
+            return next.take_error();
+        }
+        if (!next.value()) {
+            return total;
+        }
+        total += next.value()->raw.length;
+    }
+}
+
+PyErr different_lengths(const FunctionSpec& spec, std::vector<Input>& inputs) {
+    std::string message = prefix(spec) + "the columns have different lengths:";
+    for (std::size_t k = 0; k < inputs.size(); ++k) {
+        PyResult<std::int64_t> rows = total_rows(inputs[k]);
+        if (!rows) {
+            return rows.take_error();
+        }
+        message += (k == 0 ? " '" : ", '") + std::string(inputs[k].name) + "' has " + std::to_string(*rows);
+    }
+    return PyErr::with_message(PyExc_ValueError, message + " rows");
+}
+
+// The result as it is built: one string builder per output (five for the
+// struct of fields), the struct's own validity, and the chunks made so far.
+class Output {
+public:
+    explicit Output(std::size_t outputs) : count_(outputs), chunks_(outputs) {
+        struct_rows_.kind = Kind::Struct;
+    }
+
+    StringBuilder* builders() noexcept { return builders_.data(); }
+    [[nodiscard]] std::int64_t pending_rows() const noexcept { return builders_[0].length(); }
+
+    void row_appended() {
+        if (count_ > 1) {
+            append_validity(struct_rows_, true);
+            ++struct_rows_.length;
+        }
+    }
+    void append_null() {
+        for (std::size_t i = 0; i < count_; ++i) {
+            builders_[i].append_null();
+        }
+        if (count_ > 1) {
+            append_validity(struct_rows_, false);
+            ++struct_rows_.length;
+        }
+    }
+
+    void finish_chunk() {
+        for (std::size_t i = 0; i < count_; ++i) {
+            chunks_[i].push_back(builders_[i].finish());
+        }
+        if (count_ > 1) {
+            struct_chunks_.push_back(std::move(struct_rows_));
+            struct_rows_ = ArrayData{};
+            struct_rows_.kind = Kind::Struct;
+        }
+    }
+
+    // The column: large_utf8 for an output whose text, over all its chunks,
+    // passes the utf8 limit (so that joined chunks still fit), else utf8.
+    std::shared_ptr<const ColumnData> finish_column() {
+        if (chunks_[0].empty()) {
+            finish_chunk();  // an empty result is one empty chunk
+        }
+        const std::int64_t limit = utf8_byte_limit();
+        for (std::vector<std::shared_ptr<ArrayData>>& output : chunks_) {
+            std::int64_t bytes = 0;
+            bool large = false;
+            for (const auto& chunk : output) {
+                bytes += static_cast<std::int64_t>(chunk->data.size());
+                large = large || chunk->kind == Kind::LargeUtf8;
+            }
+            if (large || bytes > limit) {
+                for (const auto& chunk : output) {
+                    widen_to_large(*chunk);
+                }
+            }
+        }
+        auto column = std::make_shared<ColumnData>();
+        for (std::size_t j = 0; j < chunks_[0].size(); ++j) {
+            column->length += chunks_[0][j]->length;
+            if (count_ == 1) {
+                column->chunks.push_back(chunks_[0][j]);
+                continue;
+            }
+            auto row = std::make_shared<ArrayData>(std::move(struct_chunks_[j]));
+            for (std::size_t i = 0; i < count_; ++i) {
+                row->children.push_back(chunks_[i][j]);
+            }
+            column->chunks.push_back(std::move(row));
+        }
+        return column;
+    }
+
+private:
+    std::size_t count_;
+    std::array<StringBuilder, 5> builders_;
+    std::vector<std::vector<std::shared_ptr<ArrayData>>> chunks_;
+    ArrayData struct_rows_;
+    std::vector<ArrayData> struct_chunks_;
+};
+
+// Where a run over rows stopped: the row (counted from the run's first), and
+// the token, or the input whose data is corrupt there.
+struct RowFailure {
+    std::int64_t row = 0;
+    std::string_view token;
+    std::size_t corrupt_input = SIZE_MAX;
+};
+
+// Reads cell `row` of a reader into the row's texts or number.
+Cell read_cell(const Reader& reader, std::int64_t row, std::size_t input, rows::RowCells& cells) noexcept {
+    if (const auto* strings = std::get_if<StringChunkReader>(&reader)) {
+        return strings->read(row, cells.texts[input]);
+    }
+    return std::get<NumberChunkReader>(reader).read(row, cells.number);
+}
+
+// `count` rows from every input's position on: the kernel loop, run without
+// the interpreter lock. It reads the inputs and appends to `out`, nothing else.
+template <RowFunction Row>
+std::optional<RowFailure> run_rows(std::span<Input> inputs, std::int64_t count, Output& out,
+                                   bool errors_null) noexcept {
+    rendezvous_point();
+    rows::RowCells cells;
+    for (std::int64_t r = 0; r < count; ++r) {
+        bool null = false;
+        for (std::size_t k = 0; k < inputs.size(); ++k) {
+            const Cell cell = read_cell(*inputs[k].reader, inputs[k].position + r, k, cells);
+            if (cell == Cell::Corrupt) {
+                return RowFailure{r, {}, k};
+            }
+            null = null || cell == Cell::Null;
+        }
+        if (null) {
+            out.append_null();
+            continue;
+        }
+        if (const rows::Outcome failed = Row(cells, out.builders())) {
+            if (!errors_null) {
+                return RowFailure{r, *failed};
+            }
+            out.append_null();
+            continue;
+        }
+        out.row_appended();
+    }
+    return std::nullopt;
+}
+
+PyResult<bool> errors_mode(const FunctionSpec& spec, PyObject* errors) {
+    if (!spec.has_errors || errors == nullptr) {
+        return false;
+    }
+    PyResult<std::string_view> text = extract_text(errors);
+    if (!text) {
+        return note_argument_error("errors", text.take_error());
+    }
+    if (*text == "raise" || *text == "null") {
+        return *text == "null";
+    }
+    return PyErr::with_message(PyExc_ValueError,
+                               prefix(spec) + "errors must be 'raise' or 'null', not '" + std::string(*text) + "'");
+}
+
+PyResult<Input> open_input(const FunctionSpec& spec, std::size_t k, PyObject* object) {
+    const std::string_view name = spec.signature.parameters[k];
+    PyResult<ChunkSource> source = ChunkSource::open(object, spec.signature.function_name, name);
+    if (!source) {
+        return source.take_error();
+    }
+    const ArrowSchema& schema = source.value().schema();
+    Layout layout;
+    std::string found;
+    const char* wanted = nullptr;
+    if (spec.kinds[k] == InputKind::Strings) {
+        auto described = string_layout(schema);
+        if (auto* strings = std::get_if<StringLayout>(&described)) {
+            layout = *strings;
+        } else {
+            found = std::get<std::string>(described);
+            wanted = "a column of strings (utf8, large_utf8 or string_view)";
+        }
+    } else {
+        auto described = number_layout(schema);
+        if (auto* numbers = std::get_if<NumberLayout>(&described)) {
+            layout = *numbers;
+        } else {
+            found = std::get<std::string>(described);
+            wanted = "a column of integers or floats";
+        }
+    }
+    if (wanted != nullptr) {
+        return PyErr::with_message(PyExc_TypeError, prefix(spec) + "'" + std::string(name) + "' must be " +
+                                                        wanted + ", found Arrow format " + found);
+    }
+    return Input(name, std::move(source.value()), layout);
+}
+
+template <const FunctionSpec& Spec, RowFunction Row>
+PyResult<PyObject*> column_function_body(const CallArgs& call) {
+    PyObject* slots[kMaxParameters + 1] = {};
+    if (std::optional<PyErr> error = bind_arguments(Spec.signature, call, slots)) {
+        return std::move(*error);
+    }
+    PyResult<bool> errors_null = errors_mode(Spec, Spec.has_errors ? slots[Spec.inputs] : nullptr);
+    if (!errors_null) {
+        return errors_null.take_error();
+    }
+    std::vector<Input> inputs;
+    inputs.reserve(Spec.inputs);
+    for (std::size_t k = 0; k < Spec.inputs; ++k) {
+        PyResult<Input> input = open_input(Spec, k, slots[k]);
+        if (!input) {
+            return input.take_error();
+        }
+        inputs.push_back(std::move(input.value()));
+    }
+    Output out(Spec.outputs);
+    std::int64_t rows_done = 0;
+    while (true) {
+        Input& first = inputs[0];
+        if (first.position == first.length && out.pending_rows() > 0) {
+            out.finish_chunk();  // the result's chunks follow the first column's
+        }
+        PyResult<bool> more = advance(Spec, first);
+        if (!more) {
+            return more.take_error();
+        }
+        if (!*more) {
+            break;
+        }
+        std::int64_t count = first.length - first.position;
+        for (std::size_t k = 1; k < inputs.size(); ++k) {
+            PyResult<bool> has_rows = advance(Spec, inputs[k]);
+            if (!has_rows) {
+                return has_rows.take_error();
+            }
+            if (!*has_rows) {
+                return different_lengths(Spec, inputs);
+            }
+            count = std::min(count, inputs[k].length - inputs[k].position);
+        }
+        const std::optional<RowFailure> failure = without_interpreter(
+            [&] { return run_rows<Row>(std::span<Input>(inputs), count, out, *errors_null); });
+        if (failure) {
+            const std::int64_t row = rows_done + failure->row;
+            if (failure->corrupt_input != SIZE_MAX) {
+                return PyErr::with_message(PyExc_ValueError,
+                                           prefix(Spec) + "'" + std::string(inputs[failure->corrupt_input].name) +
+                                               "' holds invalid Arrow data at row " + std::to_string(row));
+            }
+            return with_note(PyErr::value_error(failure->token), "while processing row " + std::to_string(row));
+        }
+        for (Input& input : inputs) {
+            input.position += count;
+        }
+        rows_done += count;
+    }
+    for (std::size_t k = 1; k < inputs.size(); ++k) {
+        PyResult<bool> has_rows = advance(Spec, inputs[k]);
+        if (!has_rows) {
+            return has_rows.take_error();
+        }
+        if (*has_rows) {
+            return different_lengths(Spec, inputs);
+        }
+    }
+    return new_column(out.finish_column());
+}
+
+constexpr std::string_view kTextParameters[] = {"s", "errors"};
+constexpr std::string_view kBuildParameters[] = {"service", "region", "org", "resource_type", "resource_id", "errors"};
+constexpr std::string_view kMintParameters[] = {"unix_ms", "rand_hex", "errors"};
+
+constexpr FunctionSpec text_function(std::string_view name) {
+    return FunctionSpec{CallSignature{name, kTextParameters, 0, 1}, {}, 1, 1, true};
+}
+
+constexpr FunctionSpec kErrorKind{CallSignature{"vrn_error_kind", std::span(kTextParameters, 1), 0, 1}, {}, 1, 1, false};
+constexpr FunctionSpec kCanonicalize = text_function("vrn_canonicalize");
+constexpr FunctionSpec kService = text_function("vrn_service");
+constexpr FunctionSpec kRegion = text_function("vrn_region");
+constexpr FunctionSpec kOrg = text_function("vrn_org");
+constexpr FunctionSpec kResourceType = text_function("vrn_resource_type");
+constexpr FunctionSpec kResourceId = text_function("vrn_resource_id");
+constexpr FunctionSpec kCedarEntityType = text_function("vrn_cedar_entity_type");
+constexpr FunctionSpec kCedarEntityId = text_function("vrn_cedar_entity_id");
+constexpr FunctionSpec kFields{CallSignature{"vrn_fields", kTextParameters, 0, 1}, {}, 1, 5, true};
+constexpr FunctionSpec kBuild{CallSignature{"vrn_build", kBuildParameters, 0, 5}, {}, 5, 1, true};
+constexpr FunctionSpec kMint{CallSignature{"mint_uuid7", kMintParameters, 0, 2},
+                             {InputKind::Numbers, InputKind::Strings}, 2, 1, true};
+
+template <const FunctionSpec& Spec, RowFunction Row>
+PyCFunction entry() noexcept {
+    return method_of<column_function_body<Spec, Row>>();
+}
+
+}  // namespace
+
+namespace functions {
+
+#define VELTRANE_ERRORS_DOC                                                                          \
+    "errors=\"raise\" (the default) raises ValueError(token) for the first invalid row, with a note " \
+    "naming its index;\nerrors=\"null\" gives a null row instead. A null row gives a null row."
+
+PyMethodDef vrn_error_kind = {
+    "vrn_error_kind", entry<kErrorKind, rows::error_kind>(), kFunctionFlags,
+    "vrn_error_kind(s)\n--\n\n"
+    "Per row: \"\" for a valid VRN, else its error token; null for a null row."};
+PyMethodDef vrn_canonicalize = {
+    "vrn_canonicalize", entry<kCanonicalize, rows::canonicalize>(), kFunctionFlags,
+    "vrn_canonicalize(s, errors='raise')\n--\n\nPer row: the canonical form.\n" VELTRANE_ERRORS_DOC};
+PyMethodDef vrn_service = {"vrn_service", entry<kService, rows::service>(), kFunctionFlags,
+                           "vrn_service(s, errors='raise')\n--\n\nPer row: the service.\n" VELTRANE_ERRORS_DOC};
+PyMethodDef vrn_region = {"vrn_region", entry<kRegion, rows::region>(), kFunctionFlags,
+                          "vrn_region(s, errors='raise')\n--\n\nPer row: the region (\"\" when absent).\n" VELTRANE_ERRORS_DOC};
+PyMethodDef vrn_org = {"vrn_org", entry<kOrg, rows::org>(), kFunctionFlags,
+                       "vrn_org(s, errors='raise')\n--\n\nPer row: the org (\"\" when absent).\n" VELTRANE_ERRORS_DOC};
+PyMethodDef vrn_resource_type = {
+    "vrn_resource_type", entry<kResourceType, rows::resource_type>(), kFunctionFlags,
+    "vrn_resource_type(s, errors='raise')\n--\n\nPer row: the resource type.\n" VELTRANE_ERRORS_DOC};
+PyMethodDef vrn_resource_id = {
+    "vrn_resource_id", entry<kResourceId, rows::resource_id>(), kFunctionFlags,
+    "vrn_resource_id(s, errors='raise')\n--\n\nPer row: the resource id.\n" VELTRANE_ERRORS_DOC};
+PyMethodDef vrn_cedar_entity_type = {
+    "vrn_cedar_entity_type", entry<kCedarEntityType, rows::cedar_entity_type>(), kFunctionFlags,
+    "vrn_cedar_entity_type(s, errors='raise')\n--\n\nPer row: the Cedar entity type.\n" VELTRANE_ERRORS_DOC};
+PyMethodDef vrn_cedar_entity_id = {
+    "vrn_cedar_entity_id", entry<kCedarEntityId, rows::cedar_entity_id>(), kFunctionFlags,
+    "vrn_cedar_entity_id(s, errors='raise')\n--\n\nPer row: the Cedar entity id.\n" VELTRANE_ERRORS_DOC};
+PyMethodDef vrn_fields = {
+    "vrn_fields", entry<kFields, rows::fields>(), kFunctionFlags,
+    "vrn_fields(s, errors='raise')\n--\n\n"
+    "Per row, one parse: a struct of service, region, org, resource_type and resource_id.\n" VELTRANE_ERRORS_DOC};
+PyMethodDef vrn_build = {
+    "vrn_build", entry<kBuild, rows::build>(), kFunctionFlags,
+    "vrn_build(service, region, org, resource_type, resource_id, errors='raise')\n--\n\n"
+    "Per row: the VRN built from five columns of equal length.\n" VELTRANE_ERRORS_DOC};
+PyMethodDef mint_uuid7 = {
+    "mint_uuid7", entry<kMint, rows::mint_uuid7>(), kFunctionFlags,
+    "mint_uuid7(unix_ms, rand_hex, errors='raise')\n--\n\n"
+    "Per row: a UUIDv7 from a number column and a string column of equal length.\n" VELTRANE_ERRORS_DOC};
+
+#undef VELTRANE_ERRORS_DOC
+
+}  // namespace functions
+}  // namespace veltrane::columns

@@ -1,0 +1,88 @@
+// The module `veltrane_vrn._columns`: multi-phase initialisation.
+//
+//     def exec_module(m):
+//         refuse unless this is the main interpreter
+//         for f in FUNCTIONS: setattr(m, f.__name__, builtin_function(f, module=m))
+//         m.Column = Column                # the result type, one per process
+//
+// The typed API over it is veltrane_vrn.columns; this module is its engine.
+#include "columns/column_object.hpp"
+#include "columns/functions.hpp"
+#include "runtime/attach.hpp"
+#include "runtime/frame.hpp"
+#include "runtime/interpreter.hpp"
+
+namespace veltrane::columns {
+namespace {
+
+using namespace veltrane::runtime;
+
+// Pointers, not copies: the records are filled by the dynamic initialisation
+// of their own sources, and a function object keeps pointing at its record.
+PyMethodDef* const kFunctions[] = {
+    &functions::vrn_error_kind,
+    &functions::vrn_canonicalize,
+    &functions::vrn_service,
+    &functions::vrn_region,
+    &functions::vrn_org,
+    &functions::vrn_resource_type,
+    &functions::vrn_resource_id,
+    &functions::vrn_cedar_entity_type,
+    &functions::vrn_cedar_entity_id,
+    &functions::vrn_fields,
+    &functions::vrn_build,
+    &functions::mint_uuid7,
+    &functions::strings_column,
+    &functions::numbers_column,
+    &functions::set_utf8_limit,
+    &functions::arm_rendezvous,
+    &functions::rendezvous_met,
+};
+
+PyResult<int> exec_body(PyObject* module) {
+    // First of all: a refused import must not have filled a process-wide cell.
+    if (std::optional<PyErr> refused = require_main_interpreter("veltrane_vrn._columns")) {
+        return std::move(*refused);
+    }
+    OwnedRef module_name(PyModule_GetNameObject(module));
+    if (!module_name) {
+        return PyErr::fetch_pending();
+    }
+    for (PyMethodDef* entry : kFunctions) {
+        OwnedRef function(PyCMethod_New(entry, module, module_name.get(), nullptr));
+        if (!function || PyModule_AddObjectRef(module, entry->ml_name, function.get()) != 0) {
+            return PyErr::fetch_pending();
+        }
+    }
+    if (PyModule_AddObjectRef(module, "Column", column_type()) != 0) {
+        return PyErr::fetch_pending();
+    }
+    return 0;
+}
+
+int exec_module(PyObject* module) noexcept {
+    return exec_frame([module] { return exec_body(module); });
+}
+
+PyModuleDef_Slot kSlots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(&exec_module)},
+    {0, nullptr},
+};
+
+PyModuleDef definition = {
+    PyModuleDef_HEAD_INIT,
+    "veltrane_vrn._columns",
+    "The VRN functions over Arrow columns, with the interpreter lock released while the kernel runs.\n"
+    "Use them through veltrane_vrn.columns.",
+    0,        // m_size: no per-module state
+    nullptr,  // m_methods: functions are added by the exec step
+    kSlots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+}  // namespace veltrane::columns
+
+PyMODINIT_FUNC PyInit__columns() { return PyModuleDef_Init(&veltrane::columns::definition); }

@@ -1,0 +1,96 @@
+#include "columns/string_builder.hpp"
+
+namespace veltrane::columns {
+namespace {
+
+// Read by builders on threads without the interpreter lock, hence atomic.
+std::atomic<std::int64_t> g_utf8_byte_limit{kUtf8ByteLimit};
+
+std::shared_ptr<ArrayData> empty_string_chunk() {
+    auto chunk = std::make_shared<ArrayData>();
+    chunk->kind = Kind::Utf8;
+    chunk->offsets32.push_back(0);
+    return chunk;
+}
+
+}  // namespace
+
+std::int64_t utf8_byte_limit() noexcept { return g_utf8_byte_limit.load(std::memory_order_relaxed); }
+
+std::int64_t set_utf8_byte_limit(std::int64_t limit) noexcept {
+    return g_utf8_byte_limit.exchange(limit, std::memory_order_relaxed);
+}
+
+void append_validity(ArrayData& chunk, bool valid) {
+    const auto row = static_cast<std::size_t>(chunk.length);
+    if (valid && chunk.validity.empty()) {
+        return;  // no null so far: no bitmap needed
+    }
+    if (chunk.validity.empty()) {
+        // The first null: every earlier row was valid.
+        chunk.validity.assign((row + 8) / 8, 0xFF);
+    }
+    if (chunk.validity.size() * 8 <= row) {
+        chunk.validity.push_back(0xFF);
+    }
+    if (!valid) {
+        chunk.validity[row / 8] = static_cast<std::uint8_t>(chunk.validity[row / 8] & ~(1U << (row % 8)));
+        ++chunk.null_count;
+    }
+}
+
+StringBuilder::StringBuilder() : chunk_(empty_string_chunk()), limit_(utf8_byte_limit()) {}
+
+void StringBuilder::push_offset(std::size_t end) {
+    if (chunk_->kind == Kind::Utf8 && static_cast<std::int64_t>(end) > limit_) {
+        widen_to_large(*chunk_);
+    }
+    if (chunk_->kind == Kind::Utf8) {
+        chunk_->offsets32.push_back(static_cast<std::int32_t>(end));
+    } else {
+        chunk_->offsets64.push_back(static_cast<std::int64_t>(end));
+    }
+}
+
+void StringBuilder::append(std::string_view text) {
+    append_validity(*chunk_, true);
+    chunk_->data.insert(chunk_->data.end(), text.begin(), text.end());
+    push_offset(chunk_->data.size());
+    ++chunk_->length;
+}
+
+void StringBuilder::append_null() {
+    append_validity(*chunk_, false);
+    push_offset(chunk_->data.size());
+    ++chunk_->length;
+}
+
+std::shared_ptr<ArrayData> StringBuilder::finish() {
+    std::shared_ptr<ArrayData> done = std::move(chunk_);
+    chunk_ = empty_string_chunk();
+    limit_ = utf8_byte_limit();
+    return done;
+}
+
+NumberBuilder::NumberBuilder() : chunk_(std::make_shared<ArrayData>()) { chunk_->kind = Kind::Float64; }
+
+void NumberBuilder::append(double value) {
+    append_validity(*chunk_, true);
+    chunk_->numbers.push_back(value);
+    ++chunk_->length;
+}
+
+void NumberBuilder::append_null() {
+    append_validity(*chunk_, false);
+    chunk_->numbers.push_back(0.0);
+    ++chunk_->length;
+}
+
+std::shared_ptr<ArrayData> NumberBuilder::finish() {
+    std::shared_ptr<ArrayData> done = std::move(chunk_);
+    chunk_ = std::make_shared<ArrayData>();
+    chunk_->kind = Kind::Float64;
+    return done;
+}
+
+}  // namespace veltrane::columns

@@ -1,0 +1,56 @@
+// Building a string chunk row by row: utf8 with 32-bit offsets while the text
+// fits, 64-bit offsets (large_utf8) from the row that would pass the limit on.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "columns/column_data.hpp"
+
+namespace veltrane::columns {
+
+// The most text bytes a chunk or a whole result keeps in utf8 form: the
+// greatest 32-bit offset. Tests lower it (through the module's private
+// `_set_utf8_limit`) to see the switch to large_utf8 without gigabytes.
+inline constexpr std::int64_t kUtf8ByteLimit = INT32_MAX;
+[[nodiscard]] std::int64_t utf8_byte_limit() noexcept;
+std::int64_t set_utf8_byte_limit(std::int64_t limit) noexcept;  // returns the old one
+
+class StringBuilder {
+public:
+    StringBuilder();
+
+    void append(std::string_view text);
+    void append_null();
+
+    [[nodiscard]] std::int64_t length() const noexcept { return chunk_->length; }
+
+    // The chunk built so far; the builder starts a new, empty one.
+    [[nodiscard]] std::shared_ptr<ArrayData> finish();
+
+private:
+    void mark_valid_until_now();
+    void push_offset(std::size_t end);
+
+    std::shared_ptr<ArrayData> chunk_;
+    std::int64_t limit_;
+};
+
+// Builds a Float64 chunk (a column made from Python numbers).
+class NumberBuilder {
+public:
+    NumberBuilder();
+    void append(double value);
+    void append_null();
+    [[nodiscard]] std::shared_ptr<ArrayData> finish();
+
+private:
+    std::shared_ptr<ArrayData> chunk_;
+};
+
+// Appends one validity bit to `chunk` (bitmap made on the first null).
+void append_validity(ArrayData& chunk, bool valid);
+
+}  // namespace veltrane::columns
