@@ -1,0 +1,77 @@
+"""The column functions on the engines data teams run: polars (map_batches),
+DuckDB (a query result in, the result queried back), pandas 3 (Arrow-backed
+strings), each giving exactly the per-call results. Each test skips when its
+engine is not installed (some have no wheel for every platform)."""
+
+from __future__ import annotations
+
+from typing import Any
+
+import pytest
+import veltrane_py_bindings as per_call
+from columns_helpers import SAMPLES
+
+from veltrane_vrn import columns
+
+NAMES = [s for s in SAMPLES if s is not None] * 3 + [None]
+
+
+def expected_kinds(names: list[str | None]) -> list[str | None]:
+    return [None if n is None else per_call.vrn_error_kind(n) for n in names]
+
+
+def expected_services(names: list[str | None]) -> list[str | None]:
+    return [None if n is None or per_call.vrn_error_kind(n) else per_call.vrn_service(n) for n in names]
+
+
+def test_polars_map_batches() -> None:
+    pl = pytest.importorskip("polars")
+    frame = pl.DataFrame({"name": NAMES})
+    out = frame.with_columns(
+        kind=pl.col("name").map_batches(lambda s: pl.Series(columns.vrn_error_kind(s)), return_dtype=pl.String),
+        service=pl.col("name").map_batches(
+            lambda s: pl.Series(columns.vrn_service(s, errors="null")), return_dtype=pl.String),
+    )
+    assert out["kind"].to_list() == expected_kinds(NAMES)
+    assert out["service"].to_list() == expected_services(NAMES)
+    fields = pl.Series(columns.vrn_fields(frame["name"], errors="null"))
+    assert fields.struct.field("service").to_list() == expected_services(NAMES)
+    # A lazy frame over several chunks, and a categorical (dictionary) column.
+    lazy = pl.concat([frame, frame], rechunk=False).lazy().select(
+        pl.col("name").cast(pl.Categorical).map_batches(lambda s: pl.Series(columns.vrn_error_kind(s)),
+                                                        return_dtype=pl.String))
+    assert lazy.collect()["name"].to_list() == expected_kinds(NAMES) * 2
+
+
+def test_duckdb_results_in_and_out() -> None:
+    duckdb = pytest.importorskip("duckdb")
+    pa = pytest.importorskip("pyarrow")
+    connection = duckdb.connect()
+    names = pa.table({"name": NAMES})  # noqa: F841 - found by DuckDB's replacement scan
+    kinds = columns.vrn_error_kind(connection.sql("select name from names"))
+    assert kinds.to_pylist() == expected_kinds(NAMES)
+    # The result is an Arrow stream that DuckDB queries in turn.
+    assert [row[0] for row in connection.execute("select * from kinds").fetchall()] == expected_kinds(NAMES)
+    fields = columns.vrn_fields(connection.sql("select name from names"), errors="null")  # noqa: F841
+    got = connection.execute("select service from fields").fetchall()  # the struct's fields as columns
+    assert [row[0] for row in got] == expected_services(NAMES)
+
+
+def test_pandas_arrow_backed_strings() -> None:
+    pd = pytest.importorskip("pandas")
+    pytest.importorskip("pyarrow")
+    if int(pd.__version__.split(".")[0]) < 3:
+        pytest.skip("pandas 3 exchanges Series through the Arrow PyCapsule interface")
+    series = pd.Series(NAMES, dtype="str")
+    kinds = pd.Series.from_arrow(columns.vrn_error_kind(series))
+    assert [None if pd.isna(k) else k for k in kinds] == expected_kinds(NAMES)
+    # Fields with null rows are a struct column; without, they make a frame.
+    fields = pd.Series.from_arrow(columns.vrn_fields(series, errors="null"))
+    assert [None if row is None or pd.isna(row) else row["service"] for row in fields] == expected_services(NAMES)
+    valid = [n for n in NAMES if n is not None and per_call.vrn_error_kind(n) == ""]
+    frame = pd.DataFrame.from_arrow(columns.vrn_fields(pd.Series(valid, dtype="str")))
+    assert list(frame.columns) == ["service", "region", "org", "resource_type", "resource_id"]
+    assert list(frame["service"]) == expected_services(valid)
+    # A categorical column goes out dictionary-encoded.
+    categorical: Any = series.astype("category")
+    assert columns.vrn_error_kind(categorical).to_pylist() == expected_kinds(NAMES)

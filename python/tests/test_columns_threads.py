@@ -1,0 +1,73 @@
+"""Column functions run the kernel without the interpreter lock: two threads
+over two halves of a column are inside the kernel at the same time, and many
+threads get the single-threaded results."""
+
+from __future__ import annotations
+
+import os
+import threading
+
+import pytest
+from columns_helpers import SAMPLES, VALID
+
+from veltrane_vrn import _columns, columns
+
+pa = pytest.importorskip("pyarrow")
+
+# Generous: under valgrind a thread may take a long time to get there.
+TIMEOUT_MS = 120_000 if os.environ.get("VELTRANE_MEMORY_TOOL") else 20_000
+
+
+def test_two_threads_are_inside_the_kernel_at_once() -> None:
+    # Armed, each of the next two kernel runs over a chunk waits (without the
+    # interpreter lock) until the other has started too: only if the lock is
+    # really released while the kernel runs can the second thread get there.
+    # No timing is judged, only whether both met within the (long) timeout.
+    names = pa.array([VALID, "bad"] * 5000)
+    halves = [names.slice(0, 5000), names.slice(5000)]
+    results: list[object] = [None, None]
+    _columns._arm_rendezvous(2, TIMEOUT_MS)
+
+    def work(i: int) -> None:
+        results[i] = columns.vrn_error_kind(halves[i]).to_pylist()
+
+    threads = [threading.Thread(target=work, args=(i,)) for i in range(2)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert _columns._rendezvous_met() == 2
+    assert results[0] == results[1] == ["", "wrong-field-count"] * 2500
+
+
+def test_a_single_thread_meets_nobody_and_goes_on() -> None:
+    # The evidence above can fail: alone, the wait times out and the call still completes.
+    _columns._arm_rendezvous(2, 50)
+    assert columns.vrn_error_kind([VALID]).to_pylist() == [""]
+    assert _columns._rendezvous_met() == 0
+
+
+def test_eight_threads_get_the_single_threaded_results() -> None:
+    column = pa.chunked_array([SAMPLES * 20, SAMPLES * 7])
+    calls = [
+        lambda: columns.vrn_canonicalize(column, errors="null").to_pylist(),
+        lambda: columns.vrn_fields(column, errors="null").to_pylist(),
+        lambda: columns.vrn_error_kind(column).to_pylist(),
+    ]
+    expected = [call() for call in calls]
+    failures: list[int] = []
+    start = threading.Barrier(8)
+
+    def worker(seed: int) -> None:
+        start.wait()
+        for round_ in range(20):
+            i = (seed + round_) % len(calls)
+            if calls[i]() != expected[i]:
+                failures.append(i)
+
+    threads = [threading.Thread(target=worker, args=(seed,)) for seed in range(8)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert failures == []
