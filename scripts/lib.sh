@@ -69,6 +69,20 @@ make_venv() {
   return 0
 }
 
+# Installs into virtual environment $1 the engines the column tests run
+# against (the package's optional extras), and any further ones given. One at
+# a time, each allowed to fail: where an engine has no wheel (some platforms),
+# its tests skip and the rest still run.
+install_column_engines() {
+  local venv=$1 engine packages
+  shift
+  for engine in pyarrow polars duckdb pandas "dask[dataframe] distributed" "$@"; do
+    read -ra packages <<<"$engine"  # split on spaces, no globbing of the brackets
+    "$venv/bin/python" -m pip install -q --disable-pip-version-check "${packages[@]}" >/dev/null 2>&1 \
+      || echo "note: $engine could not be installed for $("$venv/bin/python" -V); its tests skip" >&2
+  done
+}
+
 python_minor() { "$1" -c 'import sys; print(f"{sys.version_info[0]}.{sys.version_info[1]}")'; }
 
 # Puts cmake (3.26 or later, newer than Debian's) and ninja from a tools

@@ -7,6 +7,7 @@ import sys
 from vrn_helpers import ROOT
 
 sys.path.insert(0, str(ROOT / "python" / "tests" / "typing"))
+from every_column_function import use_every_column_function  # noqa: E402
 from every_function import use_every_function  # noqa: E402
 
 
@@ -30,3 +31,16 @@ def test_typed_example_runs_with_the_results_the_stubs_promise() -> None:
         "vrn_cedar_entity_id": "0190c3a2-7b1e-7000-8000-00000000abcd",
         "vrn_org('')": "empty",
     }
+
+
+def test_typed_column_example_runs_with_the_results_it_promises() -> None:
+    results = use_every_column_function()
+    assert results["vrn_error_kind"] == ["", None]
+    assert results["vrn_fields"] == [
+        {"service": "iam", "region": "us-east-1", "org": "", "resource_type": "project",
+         "resource_id": "0190c3a2-7b1e-7000-8000-00000000abcd"},
+        None,
+    ]
+    assert results["vrn_build"] == ["vrn:vlt:iam:::project/0190c3a2-7b1e-7000-8000-00000000abcd"]
+    assert results["mint_uuid7"] == ["018bcfe5-6800-7123-8567-89abcdef0123", None]
+    assert results["vrn_cedar_entity_type"] == ["Vlt::Iam::Project", None]

@@ -71,7 +71,6 @@ class ArrowArrayExportable(Protocol):
 
 StringColumn: TypeAlias = ArrowStreamExportable | ArrowArrayExportable | Iterable[str | None]
 NumberColumn: TypeAlias = ArrowStreamExportable | ArrowArrayExportable | Iterable[float | None]
-Errors: TypeAlias = Literal["raise", "null"]
 
 
 def _is_capsule(value: object) -> bool:
@@ -103,47 +102,47 @@ def vrn_error_kind(s: StringColumn) -> Column:
     return _columns.vrn_error_kind(_arrow_source(s, "s"))
 
 
-def vrn_canonicalize(s: StringColumn, errors: Errors = "raise") -> Column:
+def vrn_canonicalize(s: StringColumn, errors: Literal["raise", "null"] = "raise") -> Column:
     """Per row: the canonical form (both UUIDs in lower case)."""
     return _columns.vrn_canonicalize(_arrow_source(s, "s"), errors)
 
 
-def vrn_service(s: StringColumn, errors: Errors = "raise") -> Column:
+def vrn_service(s: StringColumn, errors: Literal["raise", "null"] = "raise") -> Column:
     """Per row: the service."""
     return _columns.vrn_service(_arrow_source(s, "s"), errors)
 
 
-def vrn_region(s: StringColumn, errors: Errors = "raise") -> Column:
+def vrn_region(s: StringColumn, errors: Literal["raise", "null"] = "raise") -> Column:
     """Per row: the region, "" when the name has none."""
     return _columns.vrn_region(_arrow_source(s, "s"), errors)
 
 
-def vrn_org(s: StringColumn, errors: Errors = "raise") -> Column:
+def vrn_org(s: StringColumn, errors: Literal["raise", "null"] = "raise") -> Column:
     """Per row: the org as a lowercase hyphenated UUID, "" when the name has none."""
     return _columns.vrn_org(_arrow_source(s, "s"), errors)
 
 
-def vrn_resource_type(s: StringColumn, errors: Errors = "raise") -> Column:
+def vrn_resource_type(s: StringColumn, errors: Literal["raise", "null"] = "raise") -> Column:
     """Per row: the resource type."""
     return _columns.vrn_resource_type(_arrow_source(s, "s"), errors)
 
 
-def vrn_resource_id(s: StringColumn, errors: Errors = "raise") -> Column:
+def vrn_resource_id(s: StringColumn, errors: Literal["raise", "null"] = "raise") -> Column:
     """Per row: the resource id as a lowercase hyphenated UUID."""
     return _columns.vrn_resource_id(_arrow_source(s, "s"), errors)
 
 
-def vrn_cedar_entity_type(s: StringColumn, errors: Errors = "raise") -> Column:
+def vrn_cedar_entity_type(s: StringColumn, errors: Literal["raise", "null"] = "raise") -> Column:
     """Per row: the Cedar entity type, "Vlt::" + Pascal(service) + "::" + Pascal(resource type)."""
     return _columns.vrn_cedar_entity_type(_arrow_source(s, "s"), errors)
 
 
-def vrn_cedar_entity_id(s: StringColumn, errors: Errors = "raise") -> Column:
+def vrn_cedar_entity_id(s: StringColumn, errors: Literal["raise", "null"] = "raise") -> Column:
     """Per row: the Cedar entity id (the resource id)."""
     return _columns.vrn_cedar_entity_id(_arrow_source(s, "s"), errors)
 
 
-def vrn_fields(s: StringColumn, errors: Errors = "raise") -> Column:
+def vrn_fields(s: StringColumn, errors: Literal["raise", "null"] = "raise") -> Column:
     """Per row, one parse: a struct of service, region, org, resource_type and resource_id."""
     return _columns.vrn_fields(_arrow_source(s, "s"), errors)
 
@@ -154,7 +153,7 @@ def vrn_build(
     org: StringColumn,
     resource_type: StringColumn,
     resource_id: StringColumn,
-    errors: Errors = "raise",
+    errors: Literal["raise", "null"] = "raise",
 ) -> Column:
     """Per row: the canonical VRN built from the five fields; the columns must be equally long."""
     return _columns.vrn_build(
@@ -167,6 +166,6 @@ def vrn_build(
     )
 
 
-def mint_uuid7(unix_ms: NumberColumn, rand_hex: StringColumn, errors: Errors = "raise") -> Column:
+def mint_uuid7(unix_ms: NumberColumn, rand_hex: StringColumn, errors: Literal["raise", "null"] = "raise") -> Column:
     """Per row: a UUIDv7 from milliseconds (an integer or float column) and 20 lowercase hex digits."""
     return _columns.mint_uuid7(_arrow_source(unix_ms, "unix_ms", numbers=True), _arrow_source(rand_hex, "rand_hex"), errors)
