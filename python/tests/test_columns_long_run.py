@@ -1,0 +1,64 @@
+"""The long run's engines (scripts/harden): PySpark mapInArrow in local mode
+and Ray Data map_batches over pyarrow batches, each giving exactly the per-call
+results. They need Java (Spark) and large downloads, so they run only where
+VELTRANE_LONG_RUN is set, and skip where their package is missing."""
+
+from __future__ import annotations
+
+import os
+import sys
+from collections.abc import Iterator
+from typing import Any
+
+import pytest
+import veltrane_py_bindings as per_call
+from columns_helpers import SAMPLES
+
+from veltrane_vrn import columns
+
+if not os.environ.get("VELTRANE_LONG_RUN"):
+    pytest.skip("the long run's engines (set VELTRANE_LONG_RUN, as scripts/harden does)", allow_module_level=True)
+
+pa = pytest.importorskip("pyarrow")
+
+NAMES = ([s for s in SAMPLES if s is not None] + [None]) * 50
+EXPECTED = [None if n is None else per_call.vrn_error_kind(n) for n in NAMES]
+
+
+def with_kinds(batches: Iterator[Any]) -> Iterator[Any]:
+    """mapInArrow's function: pyarrow batches in, batches with the tokens out."""
+    from veltrane_vrn import columns as worker_columns
+
+    for batch in batches:
+        kinds = pa.array(worker_columns.vrn_error_kind(batch.column("name")))
+        yield pa.record_batch([batch.column("id"), kinds], names=["id", "kind"])
+
+
+def test_spark_map_in_arrow_in_local_mode() -> None:
+    pyspark_sql = pytest.importorskip("pyspark.sql")
+    os.environ.setdefault("PYSPARK_PYTHON", sys.executable)
+    spark = (pyspark_sql.SparkSession.builder.master("local[2]").appName("veltrane-columns")
+             .config("spark.ui.enabled", "false").getOrCreate())
+    try:
+        frame = spark.createDataFrame(list(enumerate(NAMES)), "id long, name string").repartition(4)
+        rows = frame.mapInArrow(with_kinds, "id long, kind string").collect()
+    finally:
+        spark.stop()
+    assert sorted(rows) == sorted(zip(range(len(NAMES)), EXPECTED))
+    assert [kind for _, kind in sorted(rows)] == EXPECTED
+
+
+def test_ray_data_map_batches_over_pyarrow() -> None:
+    ray = pytest.importorskip("ray")
+    ray.init(num_cpus=2, include_dashboard=False, ignore_reinit_error=True, log_to_driver=False)
+    try:
+        table = pa.table({"id": list(range(len(NAMES))), "name": NAMES})
+        dataset = ray.data.from_arrow(table).repartition(4)
+        result = dataset.map_batches(
+            lambda batch: batch.append_column("kind", pa.array(columns.vrn_error_kind(batch["name"]))),
+            batch_format="pyarrow",
+        ).take_all()
+    finally:
+        ray.shutdown()
+    got = {row["id"]: row["kind"] for row in result}
+    assert [got[i] for i in range(len(NAMES))] == EXPECTED
