@@ -19,8 +19,14 @@
 
 namespace veltrane::columns::rows {
 
+using veltrane_kernel::CedarEntityLayout;
+using veltrane_kernel::MAX_VRN_LEN;
 using veltrane_kernel::Uuid;
 using veltrane_kernel::Vrn;
+using veltrane_kernel::VrnView;
+
+// Room for any rendering of a parsed name, on the stack.
+using RenderBuffer = std::array<char, MAX_VRN_LEN>;
 
 // nullopt: the row's answer was appended; otherwise the error token.
 using Outcome = std::optional<std::string_view>;
@@ -38,15 +44,16 @@ inline void append_uuid(StringBuilder& out, const Uuid& uuid) {
 
 // vrn_error_kind: "" for a valid name, else its token; never fails.
 inline Outcome error_kind(const RowCells& row, StringBuilder* out) {
-    const auto parsed = Vrn::parse(row.texts[0]);
+    const auto parsed = VrnView::parse(row.texts[0]);
     out[0].append(parsed ? std::string_view() : parsed.error().kind());
     return std::nullopt;
 }
 
 // Parses the row's text and appends what `answer` makes of the parsed name.
+// A parse allocates nothing: the fields are views into the row's text.
 template <class Answer>
 Outcome with_parsed(const RowCells& row, StringBuilder* out, Answer answer) {
-    const auto parsed = Vrn::parse(row.texts[0]);
+    const auto parsed = VrnView::parse(row.texts[0]);
     if (!parsed) {
         return parsed.error().kind();
     }
@@ -55,15 +62,18 @@ Outcome with_parsed(const RowCells& row, StringBuilder* out, Answer answer) {
 }
 
 inline Outcome canonicalize(const RowCells& row, StringBuilder* out) {
-    return with_parsed(row, out, [](const Vrn& vrn, StringBuilder* o) { o[0].append(vrn.canonical()); });
+    return with_parsed(row, out, [](const VrnView& vrn, StringBuilder* o) {
+        RenderBuffer buffer;
+        o[0].append(std::string_view(buffer.data(), vrn.write_canonical(buffer.data())));
+    });
 }
 inline Outcome service(const RowCells& row, StringBuilder* out) {
-    return with_parsed(row, out, [](const Vrn& vrn, StringBuilder* o) { o[0].append(vrn.service()); });
+    return with_parsed(row, out, [](const VrnView& vrn, StringBuilder* o) { o[0].append(vrn.service()); });
 }
 inline Outcome region(const RowCells& row, StringBuilder* out) {
-    return with_parsed(row, out, [](const Vrn& vrn, StringBuilder* o) { o[0].append(vrn.region()); });
+    return with_parsed(row, out, [](const VrnView& vrn, StringBuilder* o) { o[0].append(vrn.region()); });
 }
-inline void append_org(const Vrn& vrn, StringBuilder& out) {
+inline void append_org(const VrnView& vrn, StringBuilder& out) {
     if (vrn.org()) {
         append_uuid(out, *vrn.org());
     } else {
@@ -71,26 +81,32 @@ inline void append_org(const Vrn& vrn, StringBuilder& out) {
     }
 }
 inline Outcome org(const RowCells& row, StringBuilder* out) {
-    return with_parsed(row, out, [](const Vrn& vrn, StringBuilder* o) { append_org(vrn, o[0]); });
+    return with_parsed(row, out, [](const VrnView& vrn, StringBuilder* o) { append_org(vrn, o[0]); });
 }
 inline Outcome resource_type(const RowCells& row, StringBuilder* out) {
-    return with_parsed(row, out, [](const Vrn& vrn, StringBuilder* o) { o[0].append(vrn.resource_type()); });
+    return with_parsed(row, out, [](const VrnView& vrn, StringBuilder* o) { o[0].append(vrn.resource_type()); });
 }
 inline Outcome resource_id(const RowCells& row, StringBuilder* out) {
-    return with_parsed(row, out, [](const Vrn& vrn, StringBuilder* o) { append_uuid(o[0], vrn.resource_id()); });
+    return with_parsed(row, out, [](const VrnView& vrn, StringBuilder* o) { append_uuid(o[0], vrn.resource_id()); });
 }
 inline Outcome cedar_entity_type(const RowCells& row, StringBuilder* out) {
-    return with_parsed(row, out,
-                       [](const Vrn& vrn, StringBuilder* o) { o[0].append(vrn.cedar_entity().entity_type); });
+    return with_parsed(row, out, [](const VrnView& vrn, StringBuilder* o) {
+        RenderBuffer buffer;
+        const CedarEntityLayout entity = vrn.write_cedar_entity(buffer.data());
+        o[0].append(std::string_view(buffer.data(), entity.type_size));
+    });
 }
 inline Outcome cedar_entity_id(const RowCells& row, StringBuilder* out) {
-    return with_parsed(row, out,
-                       [](const Vrn& vrn, StringBuilder* o) { o[0].append(vrn.cedar_entity().entity_id); });
+    return with_parsed(row, out, [](const VrnView& vrn, StringBuilder* o) {
+        RenderBuffer buffer;
+        const CedarEntityLayout entity = vrn.write_cedar_entity(buffer.data());
+        o[0].append(std::string_view(buffer.data() + entity.type_size, entity.id_size));
+    });
 }
 
 // vrn_fields: one parse, five answers (the five field queries' results).
 inline Outcome fields(const RowCells& row, StringBuilder* out) {
-    return with_parsed(row, out, [](const Vrn& vrn, StringBuilder* o) {
+    return with_parsed(row, out, [](const VrnView& vrn, StringBuilder* o) {
         o[0].append(vrn.service());
         o[1].append(vrn.region());
         append_org(vrn, o[2]);
@@ -101,11 +117,12 @@ inline Outcome fields(const RowCells& row, StringBuilder* out) {
 
 inline Outcome build(const RowCells& row, StringBuilder* out) {
     const auto& t = row.texts;
-    const auto built = Vrn::build(t[0], t[1], t[2], t[3], t[4]);
+    RenderBuffer buffer;
+    const auto built = Vrn::build_into(t[0], t[1], t[2], t[3], t[4], buffer.data());
     if (!built) {
         return built.error().kind();
     }
-    out[0].append(*built);
+    out[0].append(std::string_view(buffer.data(), *built));
     return std::nullopt;
 }
 
