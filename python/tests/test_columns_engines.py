@@ -75,3 +75,34 @@ def test_pandas_arrow_backed_strings() -> None:
     # A categorical column goes out dictionary-encoded.
     categorical: Any = series.astype("category")
     assert columns.vrn_error_kind(categorical).to_pylist() == expected_kinds(NAMES)
+
+
+def test_the_readme_one_liners_run(tmp_path: Any, monkeypatch: pytest.MonkeyPatch) -> None:
+    """The README's line per engine, for the engines CI has, pasted as they are."""
+    import re
+
+    from vrn_helpers import ROOT
+
+    engines = {"pyarrow": "pyarrow", "polars": "polars", "DuckDB": "duckdb", "pandas": "pandas", "Dask": "dask.dataframe"}
+    modules = {name: pytest.importorskip(module) for name, module in engines.items()}
+    readme = (ROOT / "README.md").read_text(encoding="utf-8")
+    lines = {engine: line for line, engine in re.findall(r"^(.*?)\s+# (\w+)$", readme, flags=re.M) if engine in engines}
+    assert set(lines) == set(engines)
+    pq = pytest.importorskip("pyarrow.parquet")
+    monkeypatch.chdir(tmp_path)
+    pq.write_table(modules["pyarrow"].table({"name": NAMES}), "names.parquet")
+    scope = {"pa": modules["pyarrow"], "pq": pq, "pl": modules["polars"], "duckdb": modules["DuckDB"],
+             "pd": modules["pandas"], "dd": modules["Dask"], "columns": columns}
+    expected = expected_kinds(NAMES)
+    for engine, line in lines.items():
+        exec(line, scope)  # noqa: S102 - the documented line itself
+        if engine == "polars":
+            got = scope["out"]["kind"].to_list()
+        elif engine == "pandas":
+            got = [None if scope["pd"].isna(k) else k for k in scope["df"]["kind"]]
+        elif engine == "DuckDB":
+            got = scope["kinds"].to_pylist()
+        else:
+            kinds = scope["kinds"]
+            got = kinds.to_pylist() if engine == "pyarrow" else [None if scope["pd"].isna(k) else k for k in kinds]
+        assert got == expected, engine
