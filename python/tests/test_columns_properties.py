@@ -13,13 +13,16 @@ from typing import Any
 import pytest
 import veltrane_py_bindings as per_call
 from columns_helpers import FIELDS, ONE_TEXT, SAMPLES, column_outcome, expected_column, fields_outcome, per_row
-from hypothesis import given, settings, strategies as st
+from hypothesis import HealthCheck, given, settings, strategies as st
 
 from veltrane_vrn import columns
 
 pa = pytest.importorskip("pyarrow")
 
 EXAMPLES = int(os.environ.get("VELTRANE_COLUMN_EXAMPLES", "150"))
+# Under a memory tool (VELTRANE_MEMORY_TOOL) everything is many times slower:
+# hypothesis must not judge the speed of generation there.
+HEALTH = list(HealthCheck) if os.environ.get("VELTRANE_MEMORY_TOOL") else []
 
 identifiers = st.from_regex(r"\A[a-z][a-z0-9]{0,5}(-[a-z][a-z0-9]{0,5}){0,2}\Z")
 regions = st.one_of(st.just(""), st.from_regex(r"\A[a-z0-9]{1,4}(-[a-z0-9]{1,4}){0,2}\Z"))
@@ -70,7 +73,7 @@ def string_columns(draw: Any, min_size: int = 0) -> tuple[list[str | None], Any]
     return values, column
 
 
-@settings(max_examples=EXAMPLES, deadline=None)
+@settings(max_examples=EXAMPLES, deadline=None, suppress_health_check=HEALTH)
 @given(string_columns(), st.sampled_from(ONE_TEXT), st.sampled_from(["raise", "null"]))
 def test_every_row_is_the_per_call_answer(data: tuple[list[str | None], Any], name: str, errors: str) -> None:
     values, column = data
@@ -78,7 +81,7 @@ def test_every_row_is_the_per_call_answer(data: tuple[list[str | None], Any], na
     assert got == expected_column(per_row(name, values), errors)
 
 
-@settings(max_examples=EXAMPLES, deadline=None)
+@settings(max_examples=EXAMPLES, deadline=None, suppress_health_check=HEALTH)
 @given(string_columns())
 def test_error_kind_and_fields_are_the_per_call_answers(data: tuple[list[str | None], Any]) -> None:
     values, column = data
@@ -92,7 +95,7 @@ any_field = st.one_of(st.none(), identifiers, regions, uuids, st.text(alphabet="
                       st.text(alphabet="a", min_size=480, max_size=520))
 
 
-@settings(max_examples=EXAMPLES, deadline=None)
+@settings(max_examples=EXAMPLES, deadline=None, suppress_health_check=HEALTH)
 @given(st.lists(st.tuples(any_field, any_field, any_field, any_field, any_field), max_size=25),
        st.lists(st.integers(0, 25), max_size=2), st.sampled_from(["raise", "null"]))
 def test_build_rows_are_the_per_call_answers(fields: list[tuple[Any, ...]], cuts: list[int], errors: str) -> None:
@@ -117,7 +120,7 @@ numbers = st.one_of(st.none(), st.integers(-(2**63), 2**63 - 1), st.integers(0, 
 hexes = st.one_of(st.none(), st.from_regex(r"\A[0-9a-f]{20}\Z"), st.text(alphabet="0123456789abcdefG", max_size=21))
 
 
-@settings(max_examples=EXAMPLES, deadline=None)
+@settings(max_examples=EXAMPLES, deadline=None, suppress_health_check=HEALTH)
 @given(st.lists(st.tuples(numbers, hexes), max_size=25), st.sampled_from(["int64", "float64", "list"]),
        st.sampled_from(["raise", "null"]))
 def test_mint_rows_are_the_per_call_answers(rows_: list[tuple[Any, Any]], kind: str, errors: str) -> None:
