@@ -156,11 +156,22 @@ PyErr different_lengths(const FunctionSpec& spec, std::vector<Input>& inputs) {
 // struct of fields), the struct's own validity, and the chunks made so far.
 class Output {
 public:
+    static constexpr std::size_t kTypicalRowBytes = 64;
+
     explicit Output(std::size_t outputs) : count_(outputs), chunks_(outputs) {
         struct_rows_.kind = Kind::Struct;
     }
 
     StringBuilder* builders() noexcept { return builders_.data(); }
+
+    // Room for `rows` more rows in every output: as long as the rows so far
+    // were on average, or, for the first rows, as long as a typical name.
+    void reserve(std::int64_t rows) {
+        for (std::size_t i = 0; i < count_; ++i) {
+            const std::size_t mean = builders_[i].mean_row_bytes();
+            builders_[i].reserve(rows, mean != 0 ? mean + mean / 8 : kTypicalRowBytes);
+        }
+    }
     [[nodiscard]] std::int64_t pending_rows() const noexcept { return builders_[0].length(); }
 
     void row_appended() {
@@ -256,6 +267,7 @@ template <RowFunction Row>
 std::optional<RowFailure> run_rows(std::span<Input> inputs, std::int64_t count, Output& out,
                                    bool errors_null) noexcept {
     rendezvous_point();
+    out.reserve(count);
     rows::RowCells cells;
     for (std::int64_t r = 0; r < count; ++r) {
         bool null = false;

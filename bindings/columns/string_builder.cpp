@@ -52,6 +52,16 @@ void StringBuilder::push_offset(std::size_t end) {
     }
 }
 
+void StringBuilder::reserve(std::int64_t rows, std::size_t bytes_per_row) {
+    const auto more = static_cast<std::size_t>(rows);
+    if (chunk_->kind == Kind::Utf8) {
+        chunk_->offsets32.reserve(chunk_->offsets32.size() + more);
+    } else {
+        chunk_->offsets64.reserve(chunk_->offsets64.size() + more);
+    }
+    chunk_->data.reserve(chunk_->data.size() + more * bytes_per_row);
+}
+
 void StringBuilder::append(std::string_view text) {
     append_validity(*chunk_, true);
     chunk_->data.insert(chunk_->data.end(), text.begin(), text.end());

@@ -27,6 +27,16 @@ public:
 
     [[nodiscard]] std::int64_t length() const noexcept { return chunk_->length; }
 
+    // Room for `rows` more rows of about `bytes_per_row` bytes each, so that a
+    // run over a chunk does not grow (and copy, and fault in) its buffers
+    // again and again.
+    void reserve(std::int64_t rows, std::size_t bytes_per_row);
+
+    // The mean text bytes of the rows so far (a hint for the next reserve).
+    [[nodiscard]] std::size_t mean_row_bytes() const noexcept {
+        return chunk_->length == 0 ? 0 : chunk_->data.size() / static_cast<std::size_t>(chunk_->length);
+    }
+
     // The chunk built so far; the builder starts a new, empty one.
     [[nodiscard]] std::shared_ptr<ArrayData> finish();
 
