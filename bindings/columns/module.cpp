@@ -4,10 +4,12 @@
 //         refuse unless this is the main interpreter
 //         for f in FUNCTIONS: setattr(m, f.__name__, builtin_function(f, module=m))
 //         m.Column = Column                # the result type, one per process
+//         m.Vrn = Vrn                      # the parsed name as a value (veltrane_vrn.Vrn)
 //
 // The typed API over it is veltrane_vrn.columns; this module is its engine.
 #include "columns/column_object.hpp"
 #include "columns/functions.hpp"
+#include "columns/vrn_type.hpp"
 #include "runtime/attach.hpp"
 #include "runtime/frame.hpp"
 #include "runtime/interpreter.hpp"
@@ -54,7 +56,8 @@ PyResult<int> exec_body(PyObject* module) {
             return PyErr::fetch_pending();
         }
     }
-    if (PyModule_AddObjectRef(module, "Column", column_type()) != 0) {
+    if (PyModule_AddObjectRef(module, "Column", column_type()) != 0 ||
+        PyModule_AddObjectRef(module, "Vrn", vrn_type()) != 0) {
         return PyErr::fetch_pending();
     }
     return 0;

@@ -44,3 +44,14 @@ def test_typed_column_example_runs_with_the_results_it_promises() -> None:
     assert results["vrn_build"] == ["vrn:vlt:iam:::project/0190c3a2-7b1e-7000-8000-00000000abcd"]
     assert results["mint_uuid7"] == ["018bcfe5-6800-7123-8567-89abcdef0123", None]
     assert results["vrn_cedar_entity_type"] == ["Vlt::Iam::Project", None]
+
+
+def test_typed_vrn_example_runs() -> None:
+    from vrn_value import every_member
+
+    id_ = "0190c3a2-7b1e-7000-8000-00000000abcd"
+    assert every_member() == [
+        f"vrn:vlt:iam:::project/{id_}", "iam", "", "", "project", id_,
+        "Vlt::Iam::Project", id_, f'Vlt::Iam::Project::"{id_}"', f"Vrn('vrn:vlt:iam:::project/{id_}')", "True",
+        "4", "project", "invalid", "service", "region", "org", "resource_type", "resource_id",
+    ]

@@ -1,5 +1,11 @@
-"""The `vrn` command line tool over the `veltrane_py_bindings` extension module.
+"""VRNs for Python: the `Vrn` value type, column functions over Arrow data
+(`veltrane_vrn.columns`) and the `vrn` command line tool, over the
+`veltrane_py_bindings` extension module and its kernel.
 
-Run it as `vrn` (installed console script) or `python -m veltrane_vrn`; the
-entry point is `veltrane_vrn.cli.main`.
+Run the command as `vrn` (installed console script) or `python -m veltrane_vrn`;
+its entry point is `veltrane_vrn.cli.main`.
 """
+
+from veltrane_vrn._columns import Vrn as Vrn
+
+__all__ = ["Vrn"]

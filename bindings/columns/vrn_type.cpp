@@ -1,0 +1,466 @@
+// `veltrane_vrn.Vrn`: a parsed resource name as an immutable Python value.
+//
+//     class Vrn:
+//         __match_args__ = ("service", "region", "org", "resource_type", "resource_id")
+//
+//         def __init__(self, s):          # parse once; ValueError(token) if invalid
+//             self.canonical = vrn_canonicalize(s)
+//             self.service, self.region, self.org, ... = the parsed fields
+//         parse = classmethod(Vrn)         # the same, without the type call
+//         try_parse(s)                     # None instead of ValueError
+//         build(service, region, org, resource_type, resource_id)
+//
+//         cedar_entity_type, cedar_entity_id, cedar_uid   # rendered on demand
+//         __str__ = canonical;  __repr__ = f"Vrn({canonical!r})"
+//         __eq__, __lt__, ..., __hash__: those of the canonical text, Vrn with Vrn only
+//         __reduce__ = (Vrn, (canonical,));  __copy__ = __deepcopy__ = self
+//
+// One parse makes the canonical text and the five field strs at once, so
+// reading a field afterwards is a plain slot read. The canonical text is the
+// argument itself when the argument is already canonical (and an exact str).
+#include "columns/vrn_type.hpp"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "runtime/arguments.hpp"
+#include "runtime/fault.hpp"
+#include "runtime/frame.hpp"
+#include "runtime/once_cell.hpp"
+#include "veltrane_kernel/vrn.hpp"
+
+namespace veltrane::columns {
+namespace {
+
+using namespace veltrane::runtime;
+using veltrane_kernel::MAX_VRN_LEN;
+using veltrane_kernel::Uuid;
+using veltrane_kernel::Vrn;
+using veltrane_kernel::VrnView;
+
+struct VrnObject {
+    PyObject ob_base;
+    PyObject* canonical;  // str, the canonical text
+    PyObject* service;    // str, and so on: slices of the canonical text
+    PyObject* region;
+    PyObject* org;
+    PyObject* resource_type;
+    PyObject* resource_id;
+};
+
+VrnObject* as_vrn(PyObject* self) { return reinterpret_cast<VrnObject*>(self); }
+
+PyObject* checked(PyObject* made) {
+    if (made == nullptr) {
+        null_result_fault();
+    }
+    return made;
+}
+
+PyObject* new_str(const char* text, std::size_t size) {
+    return checked(PyUnicode_FromStringAndSize(text, static_cast<Py_ssize_t>(size)));
+}
+
+std::string_view utf8_of(PyObject* str) {
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(str, &size);
+    if (text == nullptr) {
+        null_result_fault();  // our own ASCII strs always have a UTF-8 form
+    }
+    return std::string_view(text, static_cast<std::size_t>(size));
+}
+
+// Where the fields sit in a canonical text: "vrn:vlt:" service ':' region ':'
+// org ':' resource_type '/' resource_id.
+struct FieldSizes {
+    std::size_t service, region, org, resource_type;
+};
+
+FieldSizes sizes_of(const VrnView& vrn) {
+    return {vrn.service().size(), vrn.region().size(), vrn.org() ? Uuid::kTextLength : 0,
+            vrn.resource_type().size()};
+}
+
+// The str of a short field text, shared by the names that hold the same one.
+// Services, regions and resource types repeat from name to name, so making a
+// name's strs is mostly finding them here: a direct-mapped table of a few
+// dozen strs, kept for the process (only ever touched with the interpreter
+// lock held). UUIDs do not repeat and are not looked up.
+class FieldStrs {
+public:
+    static constexpr std::size_t kLongest = 24;
+
+    PyObject* get(const char* text, std::size_t size) {
+        if (size > kLongest) {
+            return new_str(text, size);
+        }
+        PyObject*& entry = entries_[slot_of(text, size)];
+        if (entry != nullptr) {
+            const std::string_view held = utf8_of(entry);  // an ASCII str: its own bytes
+            if (held.size() == size && std::memcmp(held.data(), text, size) == 0) {
+                Py_IncRef(entry);
+                return entry;
+            }
+            Py_DecRef(entry);
+        }
+        entry = new_str(text, size);
+        Py_IncRef(entry);
+        return entry;
+    }
+
+private:
+    static constexpr std::size_t kSlots = 64;
+
+    static std::size_t slot_of(const char* text, std::size_t size) {
+        std::uint64_t hash = 0xcbf29ce484222325ull ^ size;  // FNV-1a over the bytes
+        for (std::size_t i = 0; i < size; ++i) {
+            hash = (hash ^ static_cast<unsigned char>(text[i])) * 0x100000001b3ull;
+        }
+        return static_cast<std::size_t>(hash >> 58);  // the top six bits: 0 to 63
+    }
+
+    std::array<PyObject*, kSlots> entries_{};
+};
+
+FieldStrs g_field_strs;
+
+// A new Vrn of `type` over the canonical text in `text` (`size` bytes). When
+// `reuse` is given (an exact str holding that very text), it becomes the
+// canonical text instead of a copy.
+PyObject* new_vrn(PyTypeObject* type, const char* text, std::size_t size, const FieldSizes& fields,
+                  PyObject* reuse) {
+    auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+    OwnedRef object(checked(alloc(type, 0)));  // the slots start out null
+    VrnObject* vrn = as_vrn(object.get());
+    if (reuse != nullptr) {
+        Py_IncRef(reuse);
+        vrn->canonical = reuse;
+    } else {
+        vrn->canonical = new_str(text, size);
+    }
+    // The UUIDs are slices of the canonical str (ASCII, so a slice is a plain
+    // copy with no decoding of UTF-8); the other fields are usually shared.
+    std::size_t at = 8;  // past "vrn:vlt:"
+    PyObject* canonical = vrn->canonical;
+    const auto next = [&at](std::size_t length) {
+        const std::size_t start = at;
+        at += length + 1;  // and the separator after it
+        return start;
+    };
+    const auto uuid = [canonical](std::size_t start, std::size_t length) {
+        const auto begin = static_cast<Py_ssize_t>(start);
+        return checked(PyUnicode_Substring(canonical, begin, begin + static_cast<Py_ssize_t>(length)));
+    };
+    vrn->service = g_field_strs.get(text + next(fields.service), fields.service);
+    vrn->region = g_field_strs.get(text + next(fields.region), fields.region);
+    vrn->org = uuid(next(fields.org), fields.org);
+    vrn->resource_type = g_field_strs.get(text + next(fields.resource_type), fields.resource_type);
+    vrn->resource_id = uuid(next(Uuid::kTextLength), Uuid::kTextLength);
+    return object.release_ownership();
+}
+
+// Whether the text of a valid name (ASCII, at least 8 bytes) holds an
+// upper-case letter: eight bytes at a time, the last eight overlapping. On
+// ASCII bytes no addition below carries into the next byte; byte + 0x3F
+// reaches 0x80 from 'A' on, byte + 0x25 from 'Z' + 1 on.
+bool has_upper_case(std::string_view text) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+    const auto upper_in = [](const char* at) {
+        std::uint64_t word;
+        std::memcpy(&word, at, sizeof word);
+        return (word + 0x3F * kOnes) & ~(word + 0x25 * kOnes) & (0x80 * kOnes);
+    };
+    std::uint64_t found = upper_in(text.data() + text.size() - 8);
+    for (std::size_t at = 0; at + 8 <= text.size(); at += 8) {
+        found |= upper_in(text.data() + at);
+    }
+    return found != 0;
+}
+
+// Parses `argument` (the object bound to `s`) into a new Vrn, or the error:
+// ValueError(token) for an invalid name, or nothing at all (`*invalid` set)
+// when `invalid` is given.
+PyResult<PyObject*> parse_into_vrn(PyTypeObject* type, PyObject* argument, bool* invalid = nullptr) {
+    PyResult<std::string_view> text = extract_text(argument);
+    if (!text) {
+        return note_argument_error("s", text.take_error());
+    }
+    const auto parsed = VrnView::parse(*text);
+    if (!parsed) {
+        if (invalid != nullptr) {
+            *invalid = true;
+            return static_cast<PyObject*>(nullptr);
+        }
+        return PyErr::value_error(parsed.error().kind());
+    }
+    // A valid name's only letters outside 'a'-'z' are upper-case hex digits of
+    // its UUIDs: without any, the text is its own canonical form, and an exact
+    // str holding it can be that form.
+    if (Py_TYPE(argument) == &PyUnicode_Type && !has_upper_case(*text)) {
+        return new_vrn(type, (*text).data(), (*text).size(), sizes_of(*parsed), argument);
+    }
+    std::array<char, MAX_VRN_LEN> canonical;
+    const std::size_t size = parsed->write_canonical(canonical.data());
+    return new_vrn(type, canonical.data(), size, sizes_of(*parsed), nullptr);
+}
+
+PyTypeObject* type_of(PyObject* cls) { return reinterpret_cast<PyTypeObject*>(cls); }
+
+constexpr std::string_view kTextParameter[] = {"s"};
+constexpr CallSignature kParse{"Vrn.parse", kTextParameter};
+constexpr CallSignature kTryParse{"Vrn.try_parse", kTextParameter};
+constexpr std::string_view kFieldParameters[] = {"service", "region", "org", "resource_type",
+                                                 "resource_id"};
+constexpr CallSignature kBuild{"Vrn.build", kFieldParameters};
+constexpr std::string_view kMemoParameter[] = {"memo"};
+constexpr CallSignature kDeepcopy{"__deepcopy__", kMemoParameter};
+
+PyResult<PyObject*> parse_body(PyObject* cls, const CallArgs& call) {
+    PyObject* slots[1];
+    if (std::optional<PyErr> error = bind_arguments(kParse, call, slots)) {
+        return std::move(*error);
+    }
+    return parse_into_vrn(type_of(cls), slots[0]);
+}
+
+PyResult<PyObject*> try_parse_body(PyObject* cls, const CallArgs& call) {
+    PyObject* slots[1];
+    if (std::optional<PyErr> error = bind_arguments(kTryParse, call, slots)) {
+        return std::move(*error);
+    }
+    bool invalid = false;
+    PyResult<PyObject*> made = parse_into_vrn(type_of(cls), slots[0], &invalid);
+    if (invalid) {
+        Py_IncRef(Py_None);
+        return Py_None;
+    }
+    return made;
+}
+
+PyResult<PyObject*> build_body(PyObject* cls, const CallArgs& call) {
+    PyResult<std::array<std::string_view, 5>> fields = bind_texts<5>(kBuild, call);
+    if (!fields) {
+        return fields.take_error();
+    }
+    const auto& [service, region, org, resource_type, resource_id] = *fields;
+    std::array<char, MAX_VRN_LEN> canonical;
+    const auto built = Vrn::build_into(service, region, org, resource_type, resource_id, canonical.data());
+    if (!built) {
+        return PyErr::value_error(built.error().kind());
+    }
+    // A built name's fields are the five texts, as long as they were given.
+    const FieldSizes sizes{service.size(), region.size(), org.size(), resource_type.size()};
+    return new_vrn(type_of(cls), canonical.data(), *built, sizes, nullptr);
+}
+
+// Vrn(s): the type call, through the classic argument tuple.
+PyObject* vrn_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return call_frame([&]() -> PyResult<PyObject*> {
+        static const char* keywords[] = {"s", nullptr};
+        PyObject* argument = nullptr;
+        if (PyArg_ParseTupleAndKeywords(args, kwargs, "O:Vrn", const_cast<char**>(keywords), &argument) == 0) {
+            return PyErr::fetch_pending();
+        }
+        return parse_into_vrn(type, argument);
+    });
+}
+
+// ---- renderings --------------------------------------------------------------
+
+// The Cedar entity of the name, rendered from its canonical text (which parses).
+struct CedarTexts {
+    std::array<char, MAX_VRN_LEN> buffer;
+    veltrane_kernel::CedarEntityLayout layout;
+};
+
+CedarTexts cedar_of(PyObject* self) {
+    const auto parsed = VrnView::parse(utf8_of(as_vrn(self)->canonical));
+    if (!parsed) {
+        panic("the canonical text of a Vrn does not parse");
+    }
+    CedarTexts cedar;
+    cedar.layout = parsed->write_cedar_entity(cedar.buffer.data());
+    return cedar;
+}
+
+PyObject* cedar_entity_type_getter(PyObject* self, void* /*closure*/) {
+    return call_frame([self]() -> PyResult<PyObject*> {
+        const CedarTexts cedar = cedar_of(self);
+        return new_str(cedar.buffer.data(), cedar.layout.type_size);
+    });
+}
+
+PyObject* cedar_entity_id_getter(PyObject* self, void* /*closure*/) {
+    // The entity id is the resource id.
+    Py_IncRef(as_vrn(self)->resource_id);
+    return as_vrn(self)->resource_id;
+}
+
+// Vlt::Iam::Project::"0190c3a2-..."
+PyObject* cedar_uid_getter(PyObject* self, void* /*closure*/) {
+    return call_frame([self]() -> PyResult<PyObject*> {
+        CedarTexts cedar = cedar_of(self);
+        std::string uid(cedar.buffer.data(), cedar.layout.type_size);
+        uid.append("::\"");
+        uid.append(cedar.buffer.data() + cedar.layout.type_size, cedar.layout.id_size);
+        uid.push_back('"');
+        return new_str(uid.data(), uid.size());
+    });
+}
+
+PyObject* vrn_str(PyObject* self) {
+    Py_IncRef(as_vrn(self)->canonical);
+    return as_vrn(self)->canonical;
+}
+
+PyObject* vrn_repr(PyObject* self) { return PyUnicode_FromFormat("Vrn(%R)", as_vrn(self)->canonical); }
+
+Py_hash_t vrn_hash(PyObject* self) { return PyObject_Hash(as_vrn(self)->canonical); }
+
+PyObject* vrn_richcompare(PyObject* self, PyObject* other, int op) {
+    if (Py_TYPE(other) != Py_TYPE(self)) {
+        Py_IncRef(Py_NotImplemented);
+        return Py_NotImplemented;
+    }
+    return PyObject_RichCompare(as_vrn(self)->canonical, as_vrn(other)->canonical, op);
+}
+
+// ---- pickling and copying ----------------------------------------------------
+
+PyResult<PyObject*> reduce_body(PyObject* self, const CallArgs& call) {
+    if (std::optional<PyErr> error = bind_arguments({"__reduce__", {}}, call, nullptr)) {
+        return std::move(*error);
+    }
+    return checked(Py_BuildValue("(O(O))", reinterpret_cast<PyObject*>(Py_TYPE(self)), as_vrn(self)->canonical));
+}
+
+// An immutable value is its own copy.
+PyResult<PyObject*> copy_body(PyObject* self, const CallArgs& call) {
+    if (std::optional<PyErr> error = bind_arguments({"__copy__", {}}, call, nullptr)) {
+        return std::move(*error);
+    }
+    Py_IncRef(self);
+    return self;
+}
+
+PyResult<PyObject*> deepcopy_body(PyObject* self, const CallArgs& call) {
+    PyObject* slots[1];
+    if (std::optional<PyErr> error = bind_arguments(kDeepcopy, call, slots)) {
+        return std::move(*error);
+    }
+    Py_IncRef(self);
+    return self;
+}
+
+void vrn_dealloc(PyObject* self) {
+    VrnObject* vrn = as_vrn(self);
+    for (PyObject* field : {vrn->canonical, vrn->service, vrn->region, vrn->org, vrn->resource_type,
+                            vrn->resource_id}) {
+        if (field != nullptr) {
+            Py_DecRef(field);
+        }
+    }
+    PyTypeObject* type = Py_TYPE(self);
+    auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+    free_object(self);
+    Py_DecRef(reinterpret_cast<PyObject*>(type));  // instances of a heap type hold their type
+}
+
+constexpr int kClassMethod = METH_FASTCALL | METH_KEYWORDS | METH_CLASS;
+constexpr int kMethod = METH_FASTCALL | METH_KEYWORDS;
+
+PyMethodDef kMethods[] = {
+    {"parse", instance_method_of<parse_body>(), kClassMethod,
+     "parse($type, /, s)\n--\n\nParse `s` once, or raise `ValueError(kind)` on an invalid VRN."},
+    {"try_parse", instance_method_of<try_parse_body>(), kClassMethod,
+     "try_parse($type, /, s)\n--\n\nParse `s` once, or return None for an invalid VRN."},
+    {"build", instance_method_of<build_body>(), kClassMethod,
+     "build($type, /, service, region, org, resource_type, resource_id)\n--\n\n"
+     "The VRN that the five fields make (as `vrn_build` makes it), or raise `ValueError(kind)`."},
+    {"__reduce__", instance_method_of<reduce_body>(), kMethod, nullptr},
+    {"__copy__", instance_method_of<copy_body>(), kMethod, nullptr},
+    {"__deepcopy__", instance_method_of<deepcopy_body>(), kMethod, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyMemberDef kMembers[] = {
+    {"canonical", Py_T_OBJECT_EX, offsetof(VrnObject, canonical), Py_READONLY,
+     "The canonical text: both UUIDs in lower case."},
+    {"service", Py_T_OBJECT_EX, offsetof(VrnObject, service), Py_READONLY, "The service."},
+    {"region", Py_T_OBJECT_EX, offsetof(VrnObject, region), Py_READONLY,
+     "The region, or \"\" when the name has none."},
+    {"org", Py_T_OBJECT_EX, offsetof(VrnObject, org), Py_READONLY,
+     "The org as a lowercase hyphenated UUID, or \"\" when the name has none."},
+    {"resource_type", Py_T_OBJECT_EX, offsetof(VrnObject, resource_type), Py_READONLY, "The resource type."},
+    {"resource_id", Py_T_OBJECT_EX, offsetof(VrnObject, resource_id), Py_READONLY,
+     "The resource id as a lowercase hyphenated UUID."},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyGetSetDef kProperties[] = {
+    {"cedar_entity_type", &cedar_entity_type_getter, nullptr,
+     "The Cedar entity type, such as \"Vlt::Iam::Project\".", nullptr},
+    {"cedar_entity_id", &cedar_entity_id_getter, nullptr, "The Cedar entity id: the resource id.", nullptr},
+    {"cedar_uid", &cedar_uid_getter, nullptr,
+     "The Cedar entity UID as Cedar writes it: Vlt::Iam::Project::\"<resource id>\".", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot kSlots[] = {
+    {Py_tp_doc, const_cast<char*>(
+                    "Vrn(s)\n--\n\n"
+                    "A parsed VRN: an immutable value whose equality, hash and order are those of its "
+                    "canonical text.\nVrn(s) and Vrn.parse(s) raise `ValueError(kind)` on an invalid VRN.")},
+    {Py_tp_new, reinterpret_cast<void*>(&vrn_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&vrn_dealloc)},
+    {Py_tp_str, reinterpret_cast<void*>(&vrn_str)},
+    {Py_tp_repr, reinterpret_cast<void*>(&vrn_repr)},
+    {Py_tp_hash, reinterpret_cast<void*>(&vrn_hash)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(&vrn_richcompare)},
+    {Py_tp_methods, kMethods},
+    {Py_tp_members, kMembers},
+    {Py_tp_getset, kProperties},
+    {0, nullptr},
+};
+
+// Not a base type: equality, hashing and pickling are those of the canonical
+// text, which a subclass could not keep.
+PyType_Spec kSpec = {
+    "veltrane_vrn.Vrn",
+    static_cast<int>(sizeof(VrnObject)),
+    0,
+    Py_TPFLAGS_DEFAULT,
+    kSlots,
+};
+
+// The fields a pattern matches by position: case Vrn(service, region, ...).
+constexpr const char* kMatchArgs[] = {"service", "region", "org", "resource_type", "resource_id"};
+
+PyObject* make_vrn_type(const void* /*context*/) {
+    OwnedRef type(PyType_FromSpec(&kSpec));
+    if (!type) {
+        std::optional<PyErr> error = PyErr::take_pending();
+        panic_owned("could not create the Vrn type: " +
+                    (error ? error->debug_description() : std::string("no exception set")));
+    }
+    // A class attribute cannot come from the spec; it is set once, here.
+    OwnedRef match_args(checked(PyTuple_New(std::size(kMatchArgs))));
+    for (std::size_t i = 0; i < std::size(kMatchArgs); ++i) {
+        PyTuple_SetItem(match_args.get(), static_cast<Py_ssize_t>(i), checked(PyUnicode_FromString(kMatchArgs[i])));
+    }
+    if (PyObject_SetAttrString(type.get(), "__match_args__", match_args.get()) != 0) {
+        null_result_fault();
+    }
+    return type.release_ownership();
+}
+
+OnceCell g_vrn_type;
+
+}  // namespace
+
+PyObject* vrn_type() { return g_vrn_type.get(&make_vrn_type); }
+
+}  // namespace veltrane::columns

@@ -1,0 +1,11 @@
+// `veltrane_vrn.Vrn`, the parsed resource name as a Python value.
+#pragma once
+
+#include "runtime/python.hpp"
+
+namespace veltrane::columns {
+
+// The process-wide `Vrn` type (borrowed), created on first need.
+[[nodiscard]] PyObject* vrn_type();
+
+}  // namespace veltrane::columns
