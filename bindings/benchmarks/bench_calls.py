@@ -12,6 +12,7 @@ import pytest
 
 import veltrane_py_bindings as m
 import veltrane_test_module as t
+from veltrane_vrn import Vrn
 
 ID = "0190c3a2-7b1e-7000-8000-00000000abcd"
 VALID = f"vrn:vlt:iam:us-east-1:6f1d2c3b-4a59-4e6f-8a7b-9c0d1e2f3a4b:project/{ID}"  # 102 bytes
@@ -37,6 +38,23 @@ def raising(function):
     return call
 
 
+UPPER_UUIDS = f"vrn:vlt:iam:us-east-1:6F1D2C3B-4A59-4E6F-8A7B-9C0D1E2F3A4B:project/{ID.upper()}"
+
+
+def two_queries(s):
+    """The value group's reference: two per-call queries of one name."""
+    return m.vrn_service(s), m.vrn_resource_id(s)
+
+
+def five_queries(s):
+    return m.vrn_service(s), m.vrn_region(s), m.vrn_org(s), m.vrn_resource_type(s), m.vrn_resource_id(s)
+
+
+def parse_and_read_five(s):
+    vrn = Vrn.parse(s)
+    return vrn.service, vrn.region, vrn.org, vrn.resource_type, vrn.resource_id
+
+
 # (group, name, callable, arguments); the floor of each group is named "floor".
 CASES = [
     ("int2", "floor", t.floor_int2, (1, 2)),
@@ -56,6 +74,14 @@ CASES = [
     ("text5", "vrn_build", m.vrn_build, FIELDS),
     ("num_text", "floor", t.floor_num_text, (1700000000000, HEX)),
     ("num_text", "mint_uuid7", m.mint_uuid7, (1700000000000, HEX)),
+    # Not a floor: a Vrn parsed once and read five times is held to less than
+    # two per-call queries of the same name.
+    ("value", "floor", two_queries, (VALID,)),
+    ("value", "Vrn.parse + 5 fields", parse_and_read_five, (VALID,)),
+    ("value", "5 queries", five_queries, (VALID,)),
+    ("value", "Vrn.parse", Vrn.parse, (VALID,)),
+    ("value", "Vrn()", Vrn, (VALID,)),
+    ("value", "Vrn.parse(upper-case UUIDs)", Vrn.parse, (UPPER_UUIDS,)),
     ("raise", "floor", raising(t.floor_raise_text), (INVALID,)),
     ("raise", "vrn_service(invalid)", raising(m.vrn_service), (INVALID,)),
     ("raise", "vrn_canonicalize(invalid)", raising(m.vrn_canonicalize), (INVALID,)),
@@ -68,7 +94,7 @@ def test_call(benchmark, group, name, function, args):
     benchmark.group = group
     benchmark.extra_info["role"] = name
     result = benchmark(function, *args)
-    assert isinstance(result, str)
+    assert result is not None
 
 
 def mint_now_module():
