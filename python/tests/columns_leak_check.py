@@ -24,7 +24,7 @@ import leak_check  # noqa: E402
 from arrow_producer import Producer  # noqa: E402
 from columns_helpers import HEX, ID, VALID  # noqa: E402
 
-from veltrane_vrn import columns  # noqa: E402
+from veltrane_vrn import Vrn, columns  # noqa: E402
 
 PRODUCER = Producer()
 ROWS: list[str | None] = [VALID, None, "", "vrn:vlt:Iam:::p/" + ID, VALID.lower()] * 20
@@ -72,7 +72,35 @@ def paths() -> list[tuple[str, Any, tuple[Any, ...], dict[str, Any], Any]]:
         ("mint null mode", Call(lambda: columns.mint_uuid7([0, 1.5, None], [HEX, HEX, "x"], "null")), (), {}, None),
         ("list row not str", Call(lambda: columns.vrn_org([VALID, 7])), (), {}, None),
     ]
-    return table
+    return table + vrn_paths()
+
+
+def every_attribute(vrn: Vrn) -> tuple[object, ...]:
+    return (vrn.canonical, vrn.service, vrn.region, vrn.org, vrn.resource_type, vrn.resource_id,
+            vrn.cedar_entity_type, vrn.cedar_entity_id, vrn.cedar_uid, str(vrn), repr(vrn), hash(vrn))
+
+
+def vrn_paths() -> list[tuple[str, Any, tuple[Any, ...], dict[str, Any], Any]]:
+    """The Vrn value type: every way to make one, read it and refuse one."""
+    import pickle
+
+    canonical = VALID.lower()
+    return [
+        ("Vrn.parse canonical", lambda s: every_attribute(Vrn.parse(s)), (canonical,), {}, None),
+        ("Vrn.parse upper case", lambda s: every_attribute(Vrn.parse(s)), (VALID,), {}, None),
+        ("Vrn() keyword", lambda s: Vrn(s=s), (VALID,), {}, None),
+        ("Vrn.build", Vrn.build, ("iam", "", "", "p", ID.upper()), {}, None),
+        ("Vrn.build raises", Vrn.build, ("iam:x", "", "", "p", ID), {},
+         ("raise", ValueError, ("wrong-field-count",), None)),
+        ("Vrn.parse raises", Vrn.parse, (VALID[:-1],), {}, ("raise", ValueError, ("bad-resource-id",), None)),
+        ("Vrn() raises", Vrn, ("",), {}, ("raise", ValueError, ("empty",), None)),
+        ("Vrn.try_parse invalid", Vrn.try_parse, ("vrn",), {}, ("return", None)),
+        ("Vrn.parse not str", Vrn.parse, (7,), {},
+         leak_check.raises(TypeError, "'int' object is not an instance of 'str'", note="s")),
+        ("Vrn pickle and compare", lambda s: (pickle.loads(pickle.dumps(Vrn(s))) == Vrn(s.lower()),
+                                              Vrn(s) <= Vrn(s.lower()), Vrn(s) == s), (VALID,), {},
+         ("return", (True, True, False))),
+    ]
 
 
 def main() -> int:
