@@ -1,8 +1,10 @@
-// The resource-name parser: error tokens, the two field rules and Vrn::parse.
+// The resource-name parser: error tokens, the two field rules, Vrn::parse, and
+// the scalar parse, field by field, that every vectorised path must equal.
 #include <array>
 #include <cstddef>
 #include <utility>
 
+#include "parse_paths.hpp"
 #include "swar.hpp"
 #include "uuid_text.hpp"
 #include "veltrane_kernel/vrn.hpp"
@@ -141,9 +143,9 @@ Result<Vrn, VrnError> Vrn::parse(std::string_view text) {
     return Result<Vrn, VrnError>(InPlaceFrom{}, [&] { return Vrn(*view); });
 }
 
-// Every check below reads views into `text`, and the result holds views too:
-// nothing is allocated.
-Result<VrnView, VrnError> VrnView::parse(std::string_view text) noexcept {
+// The reference parse. Every check below reads views into `text`, and the
+// result holds views too: nothing is allocated.
+Result<VrnView, VrnError> detail::parse_scalar(std::string_view text) noexcept {
     // 1. Length, in bytes, before anything else: constant time for any size.
     if (text.empty()) return fail(VrnError(VrnError::Empty));
     if (text.size() > MAX_VRN_LEN) return fail(VrnError(VrnError::TooLong));
