@@ -1,85 +1,122 @@
-// Resource-name parsing and rendering. Each case reports bytes of VRN text
-// handled per second; run the Release build.
+// Resource-name parsing and rendering, per operation. The parse cases run on
+// every parse path this processor has (scalar, then the vector paths), the
+// rendering cases on the path in use. Run the Release build.
 #include <benchmark/benchmark.h>
 
 #include <string>
 
+#include "veltrane_kernel/parse_path.hpp"
 #include "veltrane_kernel/vrn.hpp"
 
 namespace {
 
+using veltrane_kernel::MAX_VRN_LEN;
+using veltrane_kernel::ParsePath;
 using veltrane_kernel::Vrn;
+using veltrane_kernel::VrnView;
 
 constexpr const char* kOrg = "0190b2c4-5e6f-7a8b-9c0d-1e2f3a4b5c6d";
 constexpr const char* kId = "0190b2c4-5e70-7123-8567-89abcdef0123";
 
-// A typical name, 103 bytes: every field present, both UUIDs to decode.
-const std::string kTypical = std::string("vrn:vlt:iam:us-east-1:") + kOrg + ":project/" + kId;
+// A typical name, 111 bytes: every field present, both UUIDs to decode.
+const std::string kTypical = std::string("vrn:vlt:object-store:us-east-1:") + kOrg + ":bucket/" + kId;
 // 75 bytes: no org.
 const std::string kNoOrg = std::string("vrn:vlt:object-store:eu-west-2::bucket/") + kId;
+// 512 bytes, the longest there is.
+const std::string kLongest = "vrn:vlt:a:::" + std::string(463, 'b') + "/" + kId;
 // Every check but the last passes: the resource id is 37 bytes.
 const std::string kBadId = kTypical + "0";
-const std::string kLongest = "vrn:vlt:a:::" + std::string(463, 'b') + "/" + kId;
+// Refused early, at the scheme.
+const std::string kBadScheme = "urn" + kTypical.substr(3);
 
-void parse(benchmark::State& state, const std::string& text, bool expect_valid) {
-    if (Vrn::parse(text).has_value() != expect_valid) {
+void parse_on(benchmark::State& state, ParsePath path, const std::string& text, bool expect_valid) {
+    if (veltrane_kernel::parse_with(path, text).has_value() != expect_valid) {
         state.SkipWithError("input does not parse as expected");
         return;
     }
     for (auto _ : state) {
-        auto parsed = Vrn::parse(text);
+        auto parsed = veltrane_kernel::parse_with(path, text);
         benchmark::DoNotOptimize(parsed);
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
-    state.counters["bytes"] = static_cast<double>(text.size());
 }
 
-void BM_ParseTypical(benchmark::State& state) { parse(state, kTypical, true); }
-void BM_ParseNoOrg(benchmark::State& state) { parse(state, kNoOrg, true); }
-void BM_Parse512(benchmark::State& state) { parse(state, kLongest, true); }
-// Refused at once by length, whatever the size.
-void BM_ParseFailTooLong(benchmark::State& state) { parse(state, std::string(4096, 'x'), false); }
-// Refused early, at the scheme.
-void BM_ParseFailScheme(benchmark::State& state) {
-    parse(state, "urn" + kTypical.substr(3), false);
-}
-// Refused at the very last check, the resource id.
-void BM_ParseFailResourceId(benchmark::State& state) { parse(state, kBadId, false); }
-
-void BM_Canonical(benchmark::State& state) {
-    const auto parsed = Vrn::parse(kTypical);
+// The owning parse (copies three texts) on the path in use.
+void BM_VrnParseTypical(benchmark::State& state) {
     for (auto _ : state) {
-        std::string text = parsed->canonical();
-        benchmark::DoNotOptimize(text);
+        auto parsed = Vrn::parse(kTypical);
+        benchmark::DoNotOptimize(parsed);
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kTypical.size()));
+}
+
+// Renderings after a parse of the same text, as the module's functions do:
+// into a buffer of the caller's, nothing allocated.
+void BM_ParseCanonical(benchmark::State& state) {
+    char out[MAX_VRN_LEN];
+    for (auto _ : state) {
+        auto parsed = VrnView::parse(kTypical);
+        benchmark::DoNotOptimize(parsed->write_canonical(out));
+        benchmark::ClobberMemory();
+    }
+}
+
+void BM_ParseCedarEntity(benchmark::State& state) {
+    char out[MAX_VRN_LEN];
+    for (auto _ : state) {
+        auto parsed = VrnView::parse(kTypical);
+        benchmark::DoNotOptimize(parsed->write_cedar_entity(out));
+        benchmark::ClobberMemory();
+    }
 }
 
 void BM_Build(benchmark::State& state) {
+    char out[MAX_VRN_LEN];
     for (auto _ : state) {
-        auto built = Vrn::build("iam", "us-east-1", kOrg, "project", kId);
+        auto built = Vrn::build_into("object-store", "us-east-1", kOrg, "bucket", kId, out);
         benchmark::DoNotOptimize(built);
+        benchmark::ClobberMemory();
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kTypical.size()));
 }
 
-void BM_CedarEntity(benchmark::State& state) {
-    const auto parsed = Vrn::parse(kTypical);
+// The same, giving an owned string.
+void BM_BuildString(benchmark::State& state) {
     for (auto _ : state) {
-        auto entity = parsed->cedar_entity();
-        benchmark::DoNotOptimize(entity);
+        auto built = Vrn::build("object-store", "us-east-1", kOrg, "bucket", kId);
+        benchmark::DoNotOptimize(built);
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kTypical.size()));
 }
 
 }  // namespace
 
-BENCHMARK(BM_ParseTypical);
-BENCHMARK(BM_ParseNoOrg);
-BENCHMARK(BM_Parse512);
-BENCHMARK(BM_ParseFailTooLong);
-BENCHMARK(BM_ParseFailScheme);
-BENCHMARK(BM_ParseFailResourceId);
-BENCHMARK(BM_Canonical);
+BENCHMARK(BM_VrnParseTypical);
+BENCHMARK(BM_ParseCanonical);
+BENCHMARK(BM_ParseCedarEntity);
 BENCHMARK(BM_Build);
-BENCHMARK(BM_CedarEntity);
+BENCHMARK(BM_BuildString);
+
+int main(int argc, char** argv) {
+    struct Case {
+        const char* name;
+        const std::string* text;
+        bool valid;
+    };
+    static const Case kCases[] = {
+        {"Typical111", &kTypical, true},    {"NoOrg75", &kNoOrg, true},
+        {"Longest512", &kLongest, true},    {"FailResourceId", &kBadId, false},
+        {"FailScheme", &kBadScheme, false},
+    };
+    for (const Case& c : kCases) {
+        for (ParsePath path : veltrane_kernel::available_parse_paths()) {
+            const std::string name = std::string("Parse") + c.name + "/" +
+                                     std::string(veltrane_kernel::parse_path_name(path));
+            benchmark::RegisterBenchmark(name.c_str(), [c, path](benchmark::State& state) {
+                parse_on(state, path, *c.text, c.valid);
+            });
+        }
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
