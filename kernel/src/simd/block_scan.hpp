@@ -211,9 +211,10 @@ VELTRANE_SIMD_TARGET inline VrnError::Kind fixed_words_error(const char* p, std:
 
 // The checks, in their order, on the masks: fields are found as the bytes
 // between the isolated bits of their separators, so no position is needed
-// until the record is made.
+// until the record is made. One copy per text size, each called, never
+// inlined: the size dispatch in `scan` stays a handful of instructions.
 template <class Layer, std::size_t kWords>
-VELTRANE_SIMD_TARGET Result<VrnView, VrnError> scan_words(const char* p, std::size_t n) noexcept {
+[[gnu::noinline]] VELTRANE_SIMD_TARGET Result<VrnView, VrnError> scan_words(const char* p, std::size_t n) noexcept {
     using Bits = TextBits<kWords>;
     const TextMasks<kWords> t = text_masks<Layer, kWords>(p, n);
 

@@ -13,7 +13,7 @@ namespace {  // NOLINT(cert-dcl59-cpp): each path's source compiles its own copy
 
 // The values of 16 hex digits of either case: the low nibble, plus 9 for the
 // letters (the bytes above '9'). SSE2 alone.
-inline __m128i hex_digit_values(__m128i digits) noexcept {
+[[gnu::always_inline]] inline __m128i hex_digit_values(__m128i digits) noexcept {
     const __m128i letters = _mm_cmpgt_epi8(digits, _mm_set1_epi8('9'));
     return _mm_add_epi8(_mm_and_si128(digits, _mm_set1_epi8(0x0F)), _mm_and_si128(letters, _mm_set1_epi8(9)));
 }
@@ -21,7 +21,9 @@ inline __m128i hex_digit_values(__m128i digits) noexcept {
 // `p` holds 36 bytes that passed the UUID check: hex digits with '-' at 8,
 // 13, 18 and 23. Three overlapping 16-byte loads cover them; two shuffles
 // each gather the 32 digits into two vectors of 16, dropping the '-'.
-__attribute__((target("ssse3"))) inline Uuid decode_uuid_ssse3(const char* p) noexcept {
+// Always inlined: its callers are AVX code, and a call to SSE-encoded code with
+// the upper vector halves in use costs a state transition on some processors.
+[[gnu::always_inline]] __attribute__((target("ssse3"))) inline Uuid decode_uuid_ssse3(const char* p) noexcept {
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));       // bytes 0-15
     const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));  // 16-31
     const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 20));  // 20-35
