@@ -83,6 +83,21 @@ install_column_engines() {
   done
 }
 
+# Runs the kernel's CTest suite in build folder $1 once on every parse path
+# this processor has (VELTRANE_PARSE_PATH selects it), the paths as the
+# suite's veltrane_parse_paths program lists them; the arguments after $1
+# (an emulator, say) run that program. A failing run prints its whole output.
+ctest_every_parse_path() {
+  local dir=$1 paths path output
+  shift
+  paths=$("$@" "$dir/kernel/tests/veltrane_parse_paths")
+  for path in $paths; do
+    output=$(VELTRANE_PARSE_PATH=$path ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" 2>&1) \
+      || { echo "$output"; echo "kernel tests failed on the $path parse path" >&2; return 1; }
+    echo "$path parse path: $(echo "$output" | grep -E 'tests passed')"
+  done
+}
+
 python_minor() { "$1" -c 'import sys; print(f"{sys.version_info[0]}.{sys.version_info[1]}")'; }
 
 # Puts cmake (3.26 or later, newer than Debian's) and ninja from a tools
