@@ -19,7 +19,6 @@
 
 namespace veltrane::columns::rows {
 
-using veltrane_kernel::CedarEntityLayout;
 using veltrane_kernel::MAX_VRN_LEN;
 using veltrane_kernel::Uuid;
 using veltrane_kernel::Vrn;
@@ -92,16 +91,11 @@ inline Outcome resource_id(const RowCells& row, StringBuilder* out) {
 inline Outcome cedar_entity_type(const RowCells& row, StringBuilder* out) {
     return with_parsed(row, out, [](const VrnView& vrn, StringBuilder* o) {
         RenderBuffer buffer;
-        const CedarEntityLayout entity = vrn.write_cedar_entity(buffer.data());
-        o[0].append(std::string_view(buffer.data(), entity.type_size));
+        o[0].append(std::string_view(buffer.data(), vrn.write_cedar_entity_type(buffer.data())));
     });
 }
 inline Outcome cedar_entity_id(const RowCells& row, StringBuilder* out) {
-    return with_parsed(row, out, [](const VrnView& vrn, StringBuilder* o) {
-        RenderBuffer buffer;
-        const CedarEntityLayout entity = vrn.write_cedar_entity(buffer.data());
-        o[0].append(std::string_view(buffer.data() + entity.type_size, entity.id_size));
-    });
+    return with_parsed(row, out, [](const VrnView& vrn, StringBuilder* o) { append_uuid(o[0], vrn.resource_id()); });
 }
 
 // vrn_fields: one parse, five answers (the five field queries' results).

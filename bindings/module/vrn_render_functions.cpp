@@ -16,6 +16,7 @@
 //
 // The parse is a `VrnView` of the argument's UTF-8 text, and every rendering
 // is written into a buffer on the stack: the result `str` is the one copy.
+#include <algorithm>
 #include <array>
 
 #include "module/functions.hpp"
@@ -26,8 +27,8 @@ namespace veltrane::functions {
 namespace {
 
 using namespace veltrane::runtime;
-using veltrane_kernel::CedarEntityLayout;
 using veltrane_kernel::MAX_VRN_LEN;
+using veltrane_kernel::Uuid;
 using veltrane_kernel::Vrn;
 using veltrane_kernel::VrnView;
 
@@ -64,14 +65,14 @@ std::string_view canonical_of(const VrnView& vrn, RenderBuffer& buffer) {
     return std::string_view(buffer.data(), vrn.write_canonical(buffer.data()));
 }
 
-// Both Cedar functions render the pair and keep the half they answer with.
+// Each Cedar function renders only the half of the entity it answers with.
 std::string_view cedar_type_of(const VrnView& vrn, RenderBuffer& buffer) {
-    const CedarEntityLayout entity = vrn.write_cedar_entity(buffer.data());
-    return std::string_view(buffer.data(), entity.type_size);
+    return std::string_view(buffer.data(), vrn.write_cedar_entity_type(buffer.data()));
 }
 std::string_view cedar_id_of(const VrnView& vrn, RenderBuffer& buffer) {
-    const CedarEntityLayout entity = vrn.write_cedar_entity(buffer.data());
-    return std::string_view(buffer.data() + entity.type_size, entity.id_size);
+    const Uuid::HyphenatedText id = vrn.resource_id().to_hyphenated();
+    std::copy(id.begin(), id.end(), buffer.begin());
+    return std::string_view(buffer.data(), id.size());
 }
 
 PyResult<PyObject*> build_body(const CallArgs& call) {

@@ -3,6 +3,7 @@
 // size: into the caller's buffer, or into a string made at that size.
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 
@@ -88,15 +89,6 @@ static_assert(CanonicalTemplate::kOverhead == 12);
 // A UUID slot of a canonical rendering: already lowercase hyphenated text.
 char* put_rendered_uuid(char* out, std::string_view text) noexcept { return put(out, text); }
 
-// A UUID slot of a build, which holds either nothing or a text that passed the
-// UUID check: its only letters are hex digits, and OR-ing 0x20 lowers them
-// while leaving digits and '-' as they are. That is the lowercase hyphenated
-// text of the value it spells.
-char* put_lowered_uuid(char* out, std::string_view checked) noexcept {
-    for (char c : checked) *out++ = static_cast<char>(static_cast<unsigned char>(c) | 0x20u);
-    return out;
-}
-
 // The slots of a parsed name; the UUID texts live in `org_text` and `id_text`.
 CanonicalTemplate::Slots canonical_slots(const VrnView& vrn, Uuid::HyphenatedText& org_text,
                                          Uuid::HyphenatedText& id_text) noexcept {
@@ -110,40 +102,19 @@ CanonicalTemplate::Slots canonical_slots(const VrnView& vrn, Uuid::HyphenatedTex
             std::string_view(id_text.data(), id_text.size())};
 }
 
-bool holds(std::string_view text, char c) noexcept {
-    return !text.empty() && std::memchr(text.data(), c, text.size()) != nullptr;
-}
-
-bool is_uuid_text(std::string_view text) noexcept { return detail::parse_uuid_text(text).has_value(); }
-
-// The checks that `Vrn::parse` would make of the filled template, in its
-// order, made on the five texts where they are. The template's own text
-// decides some of them: it starts with "vrn:vlt:" (never `Empty`,
-// `BadScheme` or `BadPartition`), it holds five ':' (one more in any text
-// makes the field count wrong) and one '/' in the resource path (one more in
-// the resource type or id makes it hold two).
-std::optional<VrnError> check_build_fields(const CanonicalTemplate::Slots& slots) noexcept {
-    const auto& [service, region, org, resource_type, resource_id] = slots;
-    for (std::string_view slot : slots) {
-        if (holds(slot, ':')) return VrnError::WrongFieldCount;
+// Lowers the hex letters of a UUID text that passed the UUID check: its only
+// letters are hex digits, and OR-ing 0x20 lowers them while leaving digits
+// and '-' as they are. The result is the lowercase hyphenated text of the
+// value it spells.
+// Eight bytes at a time (the last word overlaps the one before it).
+void lower_uuid_text(char* text) noexcept {
+    constexpr std::uint64_t kLower = 0x2020202020202020ull;
+    for (std::size_t at : {std::size_t{0}, std::size_t{8}, std::size_t{16}, std::size_t{24}, Uuid::kTextLength - 8}) {
+        std::uint64_t word;
+        std::memcpy(&word, text + at, sizeof word);
+        word |= kLower;
+        std::memcpy(text + at, &word, sizeof word);
     }
-    if (!is_valid_identifier(service)) return VrnError::BadService;
-    if (!region.empty() && !is_valid_region(region)) return VrnError::BadRegion;
-    if (!org.empty() && !is_uuid_text(org)) return VrnError::BadOrg;
-    if (holds(resource_type, '/') || holds(resource_id, '/')) return VrnError::BadResourcePath;
-    if (!is_valid_identifier(resource_type)) return VrnError::BadResourceType;
-    if (!is_uuid_text(resource_id)) return VrnError::BadResourceId;
-    return std::nullopt;
-}
-
-// The length of the canonical text the five texts make, or the parser's error
-// for the text they make.
-Result<std::size_t, VrnError> checked_build_size(const CanonicalTemplate::Slots& slots) noexcept {
-    // The length decides first, as it does in the parser.
-    const std::optional<std::size_t> size = CanonicalTemplate::length_within(slots, MAX_VRN_LEN);
-    if (!size) return fail(VrnError(VrnError::TooLong));
-    if (const std::optional<VrnError> error = check_build_fields(slots)) return fail(*error);
-    return *size;
 }
 
 // The Cedar entity-type template: "Vlt::" + Pascal(service) + "::" + Pascal(type).
@@ -202,6 +173,10 @@ std::string VrnView::canonical() const {
     return string_of_size(canonical_size(), [this](char* out) { write_canonical(out); });
 }
 
+std::size_t VrnView::write_cedar_entity_type(char* out) const noexcept {
+    return static_cast<std::size_t>(put_cedar_type(out, *this) - out);
+}
+
 CedarEntityLayout VrnView::write_cedar_entity(char* out) const noexcept {
     char* const type_end = put_cedar_type(out, *this);
     const Uuid::HyphenatedText id = resource_id_.to_hyphenated();
@@ -220,22 +195,36 @@ std::string Vrn::canonical() const { return view().canonical(); }
 
 CedarEntity Vrn::cedar_entity() const { return view().cedar_entity(); }
 
+// The five texts fill the template right where the result goes, and the
+// filled text is parsed there, so the checks and the error are by
+// construction those of the joined text. A parsed name's canonical text
+// differs from it only in the hex letters of its UUIDs, which are lowered in
+// place: the result is written once.
 Result<std::size_t, VrnError> Vrn::build_into(std::string_view service, std::string_view region,
                                               std::string_view org, std::string_view resource_type,
                                               std::string_view resource_id, char* out) noexcept {
     const CanonicalTemplate::Slots slots = {service, region, org, resource_type, resource_id};
-    const Result<std::size_t, VrnError> size = checked_build_size(slots);
-    if (!size) return size;
-    return CanonicalTemplate::fill(slots, out, put_lowered_uuid);
+    // The length decides first, as it does in the parser, and before
+    // anything is written: `out` has room for MAX_VRN_LEN bytes only.
+    const std::optional<std::size_t> size = CanonicalTemplate::length_within(slots, MAX_VRN_LEN);
+    if (!size) return fail(VrnError(VrnError::TooLong));
+    CanonicalTemplate::fill(slots, out, put);
+    const Result<VrnView, VrnError> parsed = VrnView::parse(std::string_view(out, *size));
+    if (!parsed) return fail(parsed.error());
+    // The org ends at the ':' before the resource type; the id ends the text.
+    if (parsed->org()) lower_uuid_text(out + (parsed->resource_type().data() - out) - 1 - Uuid::kTextLength);
+    lower_uuid_text(out + *size - Uuid::kTextLength);
+    return *size;
 }
 
 Result<std::string, VrnError> Vrn::build(std::string_view service, std::string_view region,
                                          std::string_view org, std::string_view resource_type,
                                          std::string_view resource_id) {
-    const CanonicalTemplate::Slots slots = {service, region, org, resource_type, resource_id};
-    const Result<std::size_t, VrnError> size = checked_build_size(slots);
+    // Built on the stack first: a failed build allocates nothing.
+    char buffer[MAX_VRN_LEN];
+    const Result<std::size_t, VrnError> size = build_into(service, region, org, resource_type, resource_id, buffer);
     if (!size) return fail(size.error());
-    return string_of_size(*size, [&slots](char* out) { CanonicalTemplate::fill(slots, out, put_lowered_uuid); });
+    return std::string(buffer, *size);
 }
 
 std::string to_pascal_case(std::string_view token) {

@@ -109,6 +109,10 @@ public:
     // Writes the Cedar entity type and then the entity id to `out` (room for
     // MAX_VRN_LEN bytes); returns where each one is.
     CedarEntityLayout write_cedar_entity(char* out) const noexcept;
+    // Writes the Cedar entity type alone to `out` (room for MAX_VRN_LEN
+    // bytes); returns its length. (The entity id is `resource_id()`'s
+    // hyphenated text.)
+    std::size_t write_cedar_entity_type(char* out) const noexcept;
 
     // The same renderings as owned strings.
     [[nodiscard]] std::string canonical() const;
