@@ -224,10 +224,14 @@ template <class Layer, std::size_t kWords>
     // 3-4. The fixed words, case-sensitive: nearly always all eight bytes
     // "vrn:vlt:" at once. Then the first two ':' are bytes 3 and 7.
     if (n < 8 || std::memcmp(p, "vrn:vlt:", 8) != 0) return fail(VrnError(fixed_words_error(p, t.colon.lowest())));
+    // The other three, one isolated bit each (clearing a bit known to be set
+    // is an exclusive or: no borrow to carry).
     const Bits partition_end = Bits::bit(7);
-    const Bits service_end = (t.colon - Bits::bit(3) - partition_end).lowest_bit();
-    const Bits region_end = (t.colon - Bits::bit(3) - partition_end - service_end).lowest_bit();
-    const Bits org_end = t.colon - Bits::bit(3) - partition_end - service_end - region_end;
+    Bits rest = t.colon ^ Bits::bit(3) ^ partition_end;
+    const Bits service_end = rest.lowest_bit();
+    rest = rest ^ service_end;
+    const Bits region_end = rest.lowest_bit();
+    const Bits org_end = rest ^ region_end;
 
     // 5-6. Service and (optional) region.
     if (!field_ok(t.identifier_faults, partition_end, service_end)) return fail(VrnError(VrnError::BadService));

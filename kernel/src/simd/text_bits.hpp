@@ -39,6 +39,7 @@ public:
 
     VELTRANE_SIMD_TARGET friend IntegerBits operator|(IntegerBits a, IntegerBits b) noexcept { return IntegerBits(a.v_ | b.v_); }
     VELTRANE_SIMD_TARGET friend IntegerBits operator&(IntegerBits a, IntegerBits b) noexcept { return IntegerBits(a.v_ & b.v_); }
+    VELTRANE_SIMD_TARGET friend IntegerBits operator^(IntegerBits a, IntegerBits b) noexcept { return IntegerBits(a.v_ ^ b.v_); }
     VELTRANE_SIMD_TARGET friend IntegerBits operator-(IntegerBits a, IntegerBits b) noexcept { return IntegerBits(a.v_ - b.v_); }
     VELTRANE_SIMD_TARGET friend bool operator==(IntegerBits a, IntegerBits b) noexcept { return a.v_ == b.v_; }
     VELTRANE_SIMD_TARGET IntegerBits operator~() const noexcept { return IntegerBits(~v_); }
@@ -92,6 +93,7 @@ public:
 
     VELTRANE_SIMD_TARGET friend PairBits operator|(PairBits a, PairBits b) noexcept { return PairBits(a.lo_ | b.lo_, a.hi_ | b.hi_); }
     VELTRANE_SIMD_TARGET friend PairBits operator&(PairBits a, PairBits b) noexcept { return PairBits(a.lo_ & b.lo_, a.hi_ & b.hi_); }
+    VELTRANE_SIMD_TARGET friend PairBits operator^(PairBits a, PairBits b) noexcept { return PairBits(a.lo_ ^ b.lo_, a.hi_ ^ b.hi_); }
     VELTRANE_SIMD_TARGET friend PairBits operator-(PairBits a, PairBits b) noexcept {
         return PairBits(a.lo_ - b.lo_, a.hi_ - b.hi_ - (a.lo_ < b.lo_ ? 1 : 0));
     }
@@ -144,6 +146,10 @@ public:
     }
     VELTRANE_SIMD_TARGET friend ArrayBits operator&(ArrayBits a, ArrayBits b) noexcept {
         for (std::size_t w = 0; w < kWords; ++w) a.w_[w] &= b.w_[w];
+        return a;
+    }
+    VELTRANE_SIMD_TARGET friend ArrayBits operator^(ArrayBits a, ArrayBits b) noexcept {
+        for (std::size_t w = 0; w < kWords; ++w) a.w_[w] ^= b.w_[w];
         return a;
     }
     // Subtraction of the whole numbers, wrapping.
