@@ -157,6 +157,9 @@ PyErr different_lengths(const FunctionSpec& spec, std::vector<Input>& inputs) {
 class Output {
 public:
     static constexpr std::size_t kTypicalRowBytes = 64;
+    // Rows reserved at the typical size before any row was seen: past them
+    // the builders grow from what the rows turned out to need.
+    static constexpr std::int64_t kFirstRows = 4096;
 
     explicit Output(std::size_t outputs) : count_(outputs), chunks_(outputs) {
         struct_rows_.kind = Kind::Struct;
@@ -165,11 +168,17 @@ public:
     StringBuilder* builders() noexcept { return builders_.data(); }
 
     // Room for `rows` more rows in every output: as long as the rows so far
-    // were on average, or, for the first rows, as long as a typical name.
+    // were on average, or, before any row, for the first few thousand rows
+    // at the length of a typical name (an output whose rows are shorter, such
+    // as the tokens of vrn_error_kind, must not hold room for the longer).
     void reserve(std::int64_t rows) {
         for (std::size_t i = 0; i < count_; ++i) {
             const std::size_t mean = builders_[i].mean_row_bytes();
-            builders_[i].reserve(rows, mean != 0 ? mean + mean / 8 : kTypicalRowBytes);
+            if (mean != 0) {
+                builders_[i].reserve(rows, mean + mean / 8);
+            } else {
+                builders_[i].reserve(std::min(rows, kFirstRows), kTypicalRowBytes);
+            }
         }
     }
     [[nodiscard]] std::int64_t pending_rows() const noexcept { return builders_[0].length(); }

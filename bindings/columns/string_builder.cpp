@@ -1,5 +1,7 @@
 #include "columns/string_builder.hpp"
 
+#include <algorithm>
+
 namespace veltrane::columns {
 namespace {
 
@@ -52,14 +54,29 @@ void StringBuilder::push_offset(std::size_t end) {
     }
 }
 
+namespace {
+
+// Room for `more` elements after those in `v`. The capacity at least doubles
+// when it grows: a chunk filled by many short runs is copied a bounded number
+// of times, not once per run.
+template <class Vector>
+void reserve_more(Vector& v, std::size_t more) {
+    const std::size_t wanted = v.size() + more;
+    if (wanted > v.capacity()) {
+        v.reserve(std::max(wanted, 2 * v.capacity()));
+    }
+}
+
+}  // namespace
+
 void StringBuilder::reserve(std::int64_t rows, std::size_t bytes_per_row) {
     const auto more = static_cast<std::size_t>(rows);
     if (chunk_->kind == Kind::Utf8) {
-        chunk_->offsets32.reserve(chunk_->offsets32.size() + more);
+        reserve_more(chunk_->offsets32, more);
     } else {
-        chunk_->offsets64.reserve(chunk_->offsets64.size() + more);
+        reserve_more(chunk_->offsets64, more);
     }
-    chunk_->data.reserve(chunk_->data.size() + more * bytes_per_row);
+    reserve_more(chunk_->data, more * bytes_per_row);
 }
 
 void StringBuilder::append(std::string_view text) {
