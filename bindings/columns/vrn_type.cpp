@@ -97,32 +97,48 @@ public:
         if (size > kLongest) {
             return new_str(text, size);
         }
-        PyObject*& entry = entries_[slot_of(text, size)];
-        if (entry != nullptr) {
-            const std::string_view held = utf8_of(entry);  // an ASCII str: its own bytes
-            if (held.size() == size && std::memcmp(held.data(), text, size) == 0) {
-                Py_IncRef(entry);
-                return entry;
+        Entry& entry = entries_[slot_of(text, size)];
+        if (entry.str != nullptr) {
+            if (entry.size == size && std::memcmp(entry.text.data(), text, size) == 0) {
+                Py_IncRef(entry.str);
+                return entry.str;
             }
-            Py_DecRef(entry);
+            Py_DecRef(entry.str);
+            entry.str = nullptr;
         }
-        entry = new_str(text, size);
-        Py_IncRef(entry);
-        return entry;
+        PyObject* made = new_str(text, size);
+        Py_IncRef(made);
+        entry.str = made;
+        entry.size = size;
+        std::memcpy(entry.text.data(), text, size);
+        return made;
     }
 
 private:
     static constexpr std::size_t kSlots = 64;
 
+    // The str and, beside it, its bytes: a hit is found without asking the
+    // interpreter for the str's text.
+    struct Entry {
+        PyObject* str = nullptr;
+        std::size_t size = 0;
+        std::array<char, kLongest> text{};
+    };
+
+    // A hash of the length and of the first and last eight bytes (a miss only
+    // costs a new str, so the middle bytes of the longest texts may go unseen).
     static std::size_t slot_of(const char* text, std::size_t size) {
-        std::uint64_t hash = 0xcbf29ce484222325ull ^ size;  // FNV-1a over the bytes
-        for (std::size_t i = 0; i < size; ++i) {
-            hash = (hash ^ static_cast<unsigned char>(text[i])) * 0x100000001b3ull;
+        std::uint64_t head = 0;
+        std::uint64_t tail = 0;
+        std::memcpy(&head, text, size < 8 ? size : 8);
+        if (size > 8) {
+            std::memcpy(&tail, text + size - 8, 8);
         }
+        const std::uint64_t hash = (head ^ (tail * 0x9E3779B97F4A7C15ull) ^ size) * 0xFF51AFD7ED558CCDull;
         return static_cast<std::size_t>(hash >> 58);  // the top six bits: 0 to 63
     }
 
-    std::array<PyObject*, kSlots> entries_{};
+    std::array<Entry, kSlots> entries_{};
 };
 
 FieldStrs g_field_strs;
@@ -207,7 +223,11 @@ PyResult<PyObject*> parse_into_vrn(PyTypeObject* type, PyObject* argument, bool*
     return new_vrn(type, canonical.data(), size, sizes_of(*parsed), nullptr);
 }
 
-PyTypeObject* type_of(PyObject* cls) { return reinterpret_cast<PyTypeObject*>(cls); }
+PyObject* vrn_type_object();
+
+// The constructors are static methods (see kStaticMethod), called without
+// their class: it is the one Vrn type.
+PyTypeObject* the_type() { return reinterpret_cast<PyTypeObject*>(vrn_type_object()); }
 
 constexpr std::string_view kTextParameter[] = {"s"};
 constexpr CallSignature kParse{"Vrn.parse", kTextParameter};
@@ -218,21 +238,21 @@ constexpr CallSignature kBuild{"Vrn.build", kFieldParameters};
 constexpr std::string_view kMemoParameter[] = {"memo"};
 constexpr CallSignature kDeepcopy{"__deepcopy__", kMemoParameter};
 
-PyResult<PyObject*> parse_body(PyObject* cls, const CallArgs& call) {
+PyResult<PyObject*> parse_body(PyObject* /*no self*/, const CallArgs& call) {
     PyObject* slots[1];
     if (std::optional<PyErr> error = bind_arguments(kParse, call, slots)) {
         return std::move(*error);
     }
-    return parse_into_vrn(type_of(cls), slots[0]);
+    return parse_into_vrn(the_type(), slots[0]);
 }
 
-PyResult<PyObject*> try_parse_body(PyObject* cls, const CallArgs& call) {
+PyResult<PyObject*> try_parse_body(PyObject* /*no self*/, const CallArgs& call) {
     PyObject* slots[1];
     if (std::optional<PyErr> error = bind_arguments(kTryParse, call, slots)) {
         return std::move(*error);
     }
     bool invalid = false;
-    PyResult<PyObject*> made = parse_into_vrn(type_of(cls), slots[0], &invalid);
+    PyResult<PyObject*> made = parse_into_vrn(the_type(), slots[0], &invalid);
     if (invalid) {
         Py_IncRef(Py_None);
         return Py_None;
@@ -240,7 +260,7 @@ PyResult<PyObject*> try_parse_body(PyObject* cls, const CallArgs& call) {
     return made;
 }
 
-PyResult<PyObject*> build_body(PyObject* cls, const CallArgs& call) {
+PyResult<PyObject*> build_body(PyObject* /*no self*/, const CallArgs& call) {
     PyResult<std::array<std::string_view, 5>> fields = bind_texts<5>(kBuild, call);
     if (!fields) {
         return fields.take_error();
@@ -253,7 +273,7 @@ PyResult<PyObject*> build_body(PyObject* cls, const CallArgs& call) {
     }
     // A built name's fields are the five texts, as long as they were given.
     const FieldSizes sizes{service.size(), region.size(), org.size(), resource_type.size()};
-    return new_vrn(type_of(cls), canonical.data(), *built, sizes, nullptr);
+    return new_vrn(the_type(), canonical.data(), *built, sizes, nullptr);
 }
 
 // Vrn(s): the type call, through the classic argument tuple.
@@ -369,16 +389,19 @@ void vrn_dealloc(PyObject* self) {
     Py_DecRef(reinterpret_cast<PyObject*>(type));  // instances of a heap type hold their type
 }
 
-constexpr int kClassMethod = METH_FASTCALL | METH_KEYWORDS | METH_CLASS;
+// The constructors are static methods: reading one from the class gives the
+// function itself, where a class method would make a bound method object on
+// every call.
+constexpr int kStaticMethod = METH_FASTCALL | METH_KEYWORDS | METH_STATIC;
 constexpr int kMethod = METH_FASTCALL | METH_KEYWORDS;
 
 PyMethodDef kMethods[] = {
-    {"parse", instance_method_of<parse_body>(), kClassMethod,
-     "parse($type, /, s)\n--\n\nParse `s` once, or raise `ValueError(kind)` on an invalid VRN."},
-    {"try_parse", instance_method_of<try_parse_body>(), kClassMethod,
-     "try_parse($type, /, s)\n--\n\nParse `s` once, or return None for an invalid VRN."},
-    {"build", instance_method_of<build_body>(), kClassMethod,
-     "build($type, /, service, region, org, resource_type, resource_id)\n--\n\n"
+    {"parse", instance_method_of<parse_body>(), kStaticMethod,
+     "parse(s)\n--\n\nParse `s` once, or raise `ValueError(kind)` on an invalid VRN."},
+    {"try_parse", instance_method_of<try_parse_body>(), kStaticMethod,
+     "try_parse(s)\n--\n\nParse `s` once, or return None for an invalid VRN."},
+    {"build", instance_method_of<build_body>(), kStaticMethod,
+     "build(service, region, org, resource_type, resource_id)\n--\n\n"
      "The VRN that the five fields make (as `vrn_build` makes it), or raise `ValueError(kind)`."},
     {"__reduce__", instance_method_of<reduce_body>(), kMethod, nullptr},
     {"__copy__", instance_method_of<copy_body>(), kMethod, nullptr},
@@ -459,8 +482,10 @@ PyObject* make_vrn_type(const void* /*context*/) {
 
 OnceCell g_vrn_type;
 
+PyObject* vrn_type_object() { return g_vrn_type.get(&make_vrn_type); }
+
 }  // namespace
 
-PyObject* vrn_type() { return g_vrn_type.get(&make_vrn_type); }
+PyObject* vrn_type() { return vrn_type_object(); }
 
 }  // namespace veltrane::columns
