@@ -60,7 +60,7 @@ struct Avx2 {
         return classify_short_by_copy<Avx2>(p, n);
     }
 
-    VELTRANE_SIMD_TARGET static Uuid decode_uuid(const char* p) { return decode_uuid_ssse3(p); }
+    [[gnu::always_inline]] VELTRANE_SIMD_TARGET static Uuid decode_uuid(const char* p) { return decode_uuid_ssse3(p); }
 };
 
 static_assert(nibble::kColon == 1 << 5 && nibble::kSlash == 1 << 4 && nibble::kHyphen == 1 << 3 &&

@@ -57,7 +57,7 @@ struct Avx512 {
         return classes_of(_mm512_maskz_loadu_epi8(text, p));
     }
 
-    VELTRANE_SIMD_TARGET static Uuid decode_uuid(const char* p) { return decode_uuid_ssse3(p); }
+    [[gnu::always_inline]] VELTRANE_SIMD_TARGET static Uuid decode_uuid(const char* p) { return decode_uuid_ssse3(p); }
 };
 
 }  // namespace
