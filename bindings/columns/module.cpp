@@ -5,6 +5,7 @@
 //         for f in FUNCTIONS: setattr(m, f.__name__, builtin_function(f, module=m))
 //         m.Column = Column                # the result type, one per process
 //         m.Vrn = Vrn                      # the parsed name as a value (veltrane_vrn.Vrn)
+//         m.NameScanner = NameScanner      # the engine of the vrn command (scan/)
 //
 // The typed API over it is veltrane_vrn.columns; this module is its engine.
 #include "columns/column_object.hpp"
@@ -13,6 +14,7 @@
 #include "runtime/attach.hpp"
 #include "runtime/frame.hpp"
 #include "runtime/interpreter.hpp"
+#include "scan/scanner_object.hpp"
 
 namespace veltrane::columns {
 namespace {
@@ -57,7 +59,8 @@ PyResult<int> exec_body(PyObject* module) {
         }
     }
     if (PyModule_AddObjectRef(module, "Column", column_type()) != 0 ||
-        PyModule_AddObjectRef(module, "Vrn", vrn_type()) != 0) {
+        PyModule_AddObjectRef(module, "Vrn", vrn_type()) != 0 ||
+        PyModule_AddObjectRef(module, "NameScanner", scan::name_scanner_type()) != 0) {
         return PyErr::fetch_pending();
     }
     return 0;

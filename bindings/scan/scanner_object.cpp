@@ -1,0 +1,507 @@
+#include "scan/scanner_object.hpp"
+
+#include <algorithm>
+#include <array>
+#include <optional>
+#include <string>
+#include <variant>
+
+#include "columns/capsules.hpp"
+#include "columns/string_reader.hpp"
+#include "runtime/arguments.hpp"
+#include "runtime/detach.hpp"
+#include "runtime/fault.hpp"
+#include "runtime/frame.hpp"
+#include "runtime/once_cell.hpp"
+#include "scan/name_scanner.hpp"
+
+namespace veltrane::scan {
+namespace {
+
+using namespace veltrane::runtime;
+using veltrane_kernel::VrnError;
+
+struct ScannerObject {
+    PyObject ob_base;
+    NameScanner* scanner;
+    bool busy;  // a scan of it runs without the interpreter lock
+};
+
+ScannerObject* as_scanner(PyObject* self) { return reinterpret_cast<ScannerObject*>(self); }
+
+PyObject* checked(PyObject* made) {
+    if (made == nullptr) {
+        null_result_fault();
+    }
+    return made;
+}
+
+PyObject* none() {
+    Py_IncRef(Py_None);
+    return Py_None;
+}
+
+// The tokens in the order the parser checks them (the order of the counts).
+constexpr VrnError::Kind kCheckOrder[] = {
+    VrnError::Empty,     VrnError::TooLong,         VrnError::WrongFieldCount, VrnError::BadScheme,
+    VrnError::BadPartition, VrnError::BadService,   VrnError::BadRegion,       VrnError::BadOrg,
+    VrnError::BadResourcePath, VrnError::BadResourceType, VrnError::BadResourceId,
+};
+static_assert(std::size(kCheckOrder) == VrnError::kCount);
+
+// The scanner of `self`, or the RuntimeError of a scanner that another thread
+// is scanning with right now.
+PyResult<NameScanner*> scanner_of(PyObject* self) {
+    if (as_scanner(self)->busy) {
+        return PyErr::with_message(PyExc_RuntimeError,
+                                   std::string_view("the NameScanner is in use by another thread"));
+    }
+    return as_scanner(self)->scanner;
+}
+
+// Marks the object busy while a scan runs without the lock; made and
+// destroyed with the lock held, around the detached work.
+class BusyScope {
+public:
+    explicit BusyScope(PyObject* self) noexcept : object_(as_scanner(self)) { object_->busy = true; }
+    ~BusyScope() { object_->busy = false; }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+private:
+    ScannerObject* object_;
+};
+
+// The bytes of an object with the buffer protocol (bytes, bytearray,
+// memoryview), held until the end of the scope. A held bytearray cannot be
+// resized, so the bytes stay put while they are scanned without the lock.
+class HeldBytes {
+public:
+    HeldBytes() = default;
+    ~HeldBytes() {
+        if (held_) {
+            PyBuffer_Release(&view_);
+        }
+    }
+    HeldBytes(const HeldBytes&) = delete;
+    HeldBytes& operator=(const HeldBytes&) = delete;
+
+    std::optional<PyErr> hold(PyObject* object, std::string_view parameter) {
+        if (PyObject_GetBuffer(object, &view_, PyBUF_SIMPLE) != 0) {
+            return note_argument_error(parameter, PyErr::fetch_pending());
+        }
+        held_ = true;
+        return std::nullopt;
+    }
+    [[nodiscard]] std::string_view bytes() const noexcept {
+        return {static_cast<const char*>(view_.buf), static_cast<std::size_t>(view_.len)};
+    }
+
+private:
+    Py_buffer view_{};
+    bool held_ = false;
+};
+
+// An optional position argument: 0 when absent; never negative.
+PyResult<std::size_t> position(PyObject* slot, std::string_view parameter) {
+    if (slot == nullptr) {
+        return std::size_t{0};
+    }
+    PyResult<std::int64_t> value = extract_i64(slot);
+    if (!value) {
+        return note_argument_error(parameter, value.take_error());
+    }
+    if (*value < 0) {
+        return PyErr::with_message(PyExc_ValueError, std::string(parameter) + " must not be negative");
+    }
+    return static_cast<std::size_t>(*value);
+}
+
+// ---- the methods -------------------------------------------------------------
+
+constexpr std::string_view kLabelParameters[] = {"text_label", "json_label"};
+constexpr std::string_view kFeedParameters[] = {"block", "at"};
+constexpr std::string_view kNameParameters[] = {"text"};
+constexpr std::string_view kColumnParameters[] = {"array", "at"};
+constexpr CallSignature kStartSource{"start_source", kLabelParameters};
+constexpr CallSignature kFeed{"feed", kFeedParameters, 0, 1};
+constexpr CallSignature kEndSource{"end_source", {}};
+constexpr CallSignature kName{"name", kNameParameters};
+constexpr CallSignature kColumn{"column", kColumnParameters, 0, 1};
+constexpr CallSignature kTake{"take", {}};
+constexpr CallSignature kCounts{"counts", {}};
+
+PyResult<PyObject*> start_source_body(PyObject* self, const CallArgs& call) {
+    PyObject* slots[2];
+    if (std::optional<PyErr> error = bind_arguments(kStartSource, call, slots)) {
+        return std::move(*error);
+    }
+    PyResult<NameScanner*> scanner = scanner_of(self);
+    if (!scanner) {
+        return scanner.take_error();
+    }
+    HeldBytes text_label;
+    HeldBytes json_label;
+    if (std::optional<PyErr> error = text_label.hold(slots[0], "text_label")) {
+        return std::move(*error);
+    }
+    if (std::optional<PyErr> error = json_label.hold(slots[1], "json_label")) {
+        return std::move(*error);
+    }
+    (*scanner)->start_source(text_label.bytes(), json_label.bytes());
+    return none();
+}
+
+PyResult<PyObject*> feed_body(PyObject* self, const CallArgs& call) {
+    PyObject* slots[2] = {nullptr, nullptr};
+    if (std::optional<PyErr> error = bind_arguments(kFeed, call, slots)) {
+        return std::move(*error);
+    }
+    PyResult<NameScanner*> scanner = scanner_of(self);
+    if (!scanner) {
+        return scanner.take_error();
+    }
+    HeldBytes block;
+    if (std::optional<PyErr> error = block.hold(slots[0], "block")) {
+        return std::move(*error);
+    }
+    PyResult<std::size_t> at = position(slots[1], "at");
+    if (!at) {
+        return at.take_error();
+    }
+    NameScanner* const scan = *scanner;
+    const std::string_view bytes = block.bytes();
+    const std::size_t from = *at;
+    std::size_t reached = 0;
+    {
+        BusyScope busy(self);
+        reached = without_interpreter([scan, bytes, from] { return scan->feed(bytes, from); });
+    }
+    return checked(PyLong_FromSize_t(reached));
+}
+
+PyResult<PyObject*> end_source_body(PyObject* self, const CallArgs& call) {
+    if (std::optional<PyErr> error = bind_arguments(kEndSource, call, nullptr)) {
+        return std::move(*error);
+    }
+    PyResult<NameScanner*> scanner = scanner_of(self);
+    if (!scanner) {
+        return scanner.take_error();
+    }
+    (*scanner)->end_source();
+    return none();
+}
+
+PyResult<PyObject*> name_body(PyObject* self, const CallArgs& call) {
+    PyObject* slots[1];
+    if (std::optional<PyErr> error = bind_arguments(kName, call, slots)) {
+        return std::move(*error);
+    }
+    PyResult<NameScanner*> scanner = scanner_of(self);
+    if (!scanner) {
+        return scanner.take_error();
+    }
+    HeldBytes text;
+    if (std::optional<PyErr> error = text.hold(slots[0], "text")) {
+        return std::move(*error);
+    }
+    (*scanner)->name(text.bytes());
+    return none();
+}
+
+// Where a run over the rows of a chunk stopped, and whether at a row whose
+// Arrow data is corrupt.
+struct RowsStop {
+    std::int64_t row;
+    bool corrupt;
+};
+
+RowsStop scan_rows(NameScanner& scanner, const columns::StringChunkReader& reader, std::int64_t first) {
+    std::string_view text;
+    for (std::int64_t row = first; row < reader.length(); ++row) {
+        switch (reader.read(row, text)) {
+            case columns::Cell::Null:
+                scanner.null_name();
+                break;
+            case columns::Cell::Value:
+                scanner.name(text);
+                break;
+            case columns::Cell::Corrupt:
+                return {row, true};
+        }
+        if (scanner.undecodable_line() != 0 || scanner.output().must_stop()) {
+            return {row + 1, false};
+        }
+    }
+    return {reader.length(), false};
+}
+
+std::string column_prefix() { return std::string(kColumn.function_name) + "(): 'array'"; }
+
+// column(array, at=0): the rows of a string column from row `at` on, until
+// the end or a stop (as feed stops); returns the row it stopped before.
+PyResult<PyObject*> column_body(PyObject* self, const CallArgs& call) {
+    PyObject* slots[2] = {nullptr, nullptr};
+    if (std::optional<PyErr> error = bind_arguments(kColumn, call, slots)) {
+        return std::move(*error);
+    }
+    PyResult<NameScanner*> scanner = scanner_of(self);
+    if (!scanner) {
+        return scanner.take_error();
+    }
+    PyResult<std::size_t> at = position(slots[1], "at");
+    if (!at) {
+        return at.take_error();
+    }
+    PyResult<columns::ChunkSource> source = columns::ChunkSource::open(slots[0], kColumn.function_name, "array");
+    if (!source) {
+        return source.take_error();
+    }
+    const auto described = columns::string_layout(source.value().schema());
+    if (const auto* found = std::get_if<std::string>(&described)) {
+        return PyErr::with_message(PyExc_TypeError, column_prefix() +
+                                                        " must be a column of strings (utf8, large_utf8 or "
+                                                        "string_view), found Arrow format " + *found);
+    }
+    const columns::StringLayout layout = std::get<columns::StringLayout>(described);
+    const auto start = static_cast<std::int64_t>(std::min<std::size_t>(*at, INT64_MAX));
+    std::int64_t before = 0;  // the rows of the chunks before this one
+    while (true) {
+        PyResult<std::optional<columns::OwnedArray>> next = source.value().next();
+        if (!next) {
+            return next.take_error();
+        }
+        if (!next.value()) {
+            break;
+        }
+        const columns::OwnedArray chunk = std::move(*next.value());
+        auto opened = columns::StringChunkReader::open(layout, chunk.raw);
+        if (const auto* problem = std::get_if<std::string>(&opened)) {
+            return PyErr::with_message(PyExc_ValueError, column_prefix() + ": the Arrow data is " + *problem);
+        }
+        const columns::StringChunkReader& reader = std::get<columns::StringChunkReader>(opened);
+        const std::int64_t length = reader.length();
+        if (start >= before + length) {
+            before += length;
+            continue;
+        }
+        NameScanner* const scan = *scanner;
+        const std::int64_t first = std::max<std::int64_t>(start - before, 0);
+        RowsStop stop{};
+        {
+            BusyScope busy(self);
+            stop = without_interpreter([scan, &reader, first] { return scan_rows(*scan, reader, first); });
+        }
+        if (stop.corrupt) {
+            return PyErr::with_message(PyExc_ValueError, column_prefix() + " holds invalid Arrow data at row " +
+                                                             std::to_string(before + stop.row));
+        }
+        if (stop.row < length) {
+            return checked(PyLong_FromLongLong(before + stop.row));
+        }
+        before += length;
+    }
+    return checked(PyLong_FromLongLong(std::max(before, start)));
+}
+
+PyObject* pending_pair(Stream stream, const std::string& bytes) {
+    OwnedRef data(checked(PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size()))));
+    OwnedRef fd(checked(PyLong_FromLong(static_cast<long>(stream))));
+    PyObject* pair = checked(PyTuple_New(2));
+    PyTuple_SetItem(pair, 0, fd.release_ownership());  // steals
+    PyTuple_SetItem(pair, 1, data.release_ownership());
+    return pair;
+}
+
+// take(): the pending output as (fd, bytes) pairs, in the order to write them.
+PyResult<PyObject*> take_body(PyObject* self, const CallArgs& call) {
+    if (std::optional<PyErr> error = bind_arguments(kTake, call, nullptr)) {
+        return std::move(*error);
+    }
+    PyResult<NameScanner*> scanner = scanner_of(self);
+    if (!scanner) {
+        return scanner.take_error();
+    }
+    Output& output = (*scanner)->output();
+    const Stream first = output.first();
+    const Stream order[] = {first, first == Stream::Out ? Stream::Err : Stream::Out};
+    OwnedRef pairs[2];
+    Py_ssize_t count = 0;
+    for (Stream stream : order) {
+        if (!output.pending(stream).empty()) {
+            pairs[count++] = OwnedRef(pending_pair(stream, output.pending(stream)));
+        }
+    }
+    PyObject* taken = checked(PyTuple_New(count));
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        PyTuple_SetItem(taken, i, pairs[i].release_ownership());
+    }
+    output.clear();
+    return taken;
+}
+
+// counts(): {"valid": n, "empty": n, "too-long": n, ...} in the order of the checks.
+PyResult<PyObject*> counts_body(PyObject* self, const CallArgs& call) {
+    if (std::optional<PyErr> error = bind_arguments(kCounts, call, nullptr)) {
+        return std::move(*error);
+    }
+    PyResult<NameScanner*> scanner = scanner_of(self);
+    if (!scanner) {
+        return scanner.take_error();
+    }
+    const NameScanner::Counts& counts = (*scanner)->counts();
+    OwnedRef result(checked(PyDict_New()));
+    const auto put = [&result](std::string_view key, std::uint64_t count) {
+        const std::string name(key);
+        OwnedRef value(checked(PyLong_FromUnsignedLongLong(count)));
+        if (PyDict_SetItemString(result.get(), name.c_str(), value.get()) != 0) {
+            null_result_fault();
+        }
+    };
+    put("valid", counts[0]);
+    for (VrnError::Kind kind : kCheckOrder) {
+        put(VrnError(kind).kind(), counts[1 + static_cast<std::size_t>(kind)]);
+    }
+    return result.release_ownership();
+}
+
+PyObject* line_getter(PyObject* self, void* /*closure*/) {
+    return call_frame([self]() -> PyResult<PyObject*> {
+        PyResult<NameScanner*> scanner = scanner_of(self);
+        if (!scanner) {
+            return scanner.take_error();
+        }
+        return checked(PyLong_FromUnsignedLongLong((*scanner)->line()));
+    });
+}
+
+PyObject* undecodable_line_getter(PyObject* self, void* /*closure*/) {
+    return call_frame([self]() -> PyResult<PyObject*> {
+        PyResult<NameScanner*> scanner = scanner_of(self);
+        if (!scanner) {
+            return scanner.take_error();
+        }
+        return checked(PyLong_FromUnsignedLongLong((*scanner)->undecodable_line()));
+    });
+}
+
+// ---- the type ----------------------------------------------------------------
+
+std::optional<Command> command_named(std::string_view name) {
+    constexpr std::pair<std::string_view, Command> kCommands[] = {
+        {"check", Command::Check}, {"canon", Command::Canon}, {"fields", Command::Fields}, {"cedar", Command::Cedar}};
+    for (const auto& [text, command] : kCommands) {
+        if (name == text) {
+            return command;
+        }
+    }
+    return std::nullopt;
+}
+
+// NameScanner(command, json=False, keep_order=True)
+PyObject* scanner_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return call_frame([&]() -> PyResult<PyObject*> {
+        static const char* keywords[] = {"command", "json", "keep_order", nullptr};
+        const char* command_text = nullptr;
+        int json = 0;
+        int keep_order = 1;
+        if (PyArg_ParseTupleAndKeywords(args, kwargs, "s|pp:NameScanner", const_cast<char**>(keywords),
+                                        &command_text, &json, &keep_order) == 0) {
+            return PyErr::fetch_pending();
+        }
+        const std::optional<Command> command = command_named(command_text);
+        if (!command) {
+            return PyErr::with_message(PyExc_ValueError, "NameScanner(): command must be 'check', 'canon', "
+                                                         "'fields' or 'cedar', not '" +
+                                                             std::string(command_text) + "'");
+        }
+        auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+        OwnedRef object(checked(alloc(type, 0)));  // the fields start out zero
+        as_scanner(object.get())->scanner = new NameScanner(*command, json != 0, keep_order != 0);
+        return object.release_ownership();
+    });
+}
+
+void scanner_dealloc(PyObject* self) {
+    delete as_scanner(self)->scanner;
+    PyTypeObject* type = Py_TYPE(self);
+    auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+    free_object(self);
+    Py_DecRef(reinterpret_cast<PyObject*>(type));  // instances of a heap type hold their type
+}
+
+constexpr int kMethodFlags = METH_FASTCALL | METH_KEYWORDS;
+
+PyMethodDef kMethods[] = {
+    {"start_source", instance_method_of<start_source_body>(), kMethodFlags,
+     "start_source($self, /, text_label, json_label)\n--\n\n"
+     "The next source: how text output shows its name, and its name as a JSON string; lines from 1."},
+    {"feed", instance_method_of<feed_body>(), kMethodFlags,
+     "feed($self, /, block, at=0)\n--\n\n"
+     "Scans the bytes of `block` from `at` on, without the interpreter lock, and returns where it "
+     "stopped:\nat the end, after a record that must be written out first, or at a line that is not "
+     "UTF-8\n(undecodable_line then gives its number)."},
+    {"end_source", instance_method_of<end_source_body>(), kMethodFlags,
+     "end_source($self, /)\n--\n\nThe end of the source: a last line without a line feed is a line."},
+    {"name", instance_method_of<name_body>(), kMethodFlags,
+     "name($self, /, text)\n--\n\nOne whole name given as bytes (a line feed in it is part of the name)."},
+    {"column", instance_method_of<column_body>(), kMethodFlags,
+     "column($self, /, array, at=0)\n--\n\n"
+     "The rows of an Arrow string array (the capsules of __arrow_c_array__ or __arrow_c_stream__)\n"
+     "from row `at` on, without the interpreter lock; a null row is an empty name. Returns the row\n"
+     "it stopped before, as feed does."},
+    {"take", instance_method_of<take_body>(), kMethodFlags,
+     "take($self, /)\n--\n\nThe pending output as (fd, bytes) pairs (1: standard output, 2: standard "
+     "error),\nin the order to write them; it is then no longer pending."},
+    {"counts", instance_method_of<counts_body>(), kMethodFlags,
+     "counts($self, /)\n--\n\nThe names seen so far: 'valid', then each error token in the order of "
+     "the checks."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef kProperties[] = {
+    {"line", &line_getter, nullptr, "The number the next line (or name) of the source gets.", nullptr},
+    {"undecodable_line", &undecodable_line_getter, nullptr,
+     "The number of the line that was refused as not UTF-8, or 0.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot kSlots[] = {
+    {Py_tp_doc, const_cast<char*>(
+                    "NameScanner(command, json=False, keep_order=True)\n--\n\n"
+                    "The engine of the `vrn` command: checks names given as blocks of lines, whole names "
+                    "or Arrow\ncolumns, and keeps the report (text or JSON Lines) and the counts per token.\n"
+                    "command is 'check', 'canon', 'fields' or 'cedar'; keep_order keeps the records of "
+                    "standard\noutput and standard error in the order of the names.")},
+    {Py_tp_new, reinterpret_cast<void*>(&scanner_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&scanner_dealloc)},
+    {Py_tp_methods, kMethods},
+    {Py_tp_getset, kProperties},
+    {0, nullptr},
+};
+
+PyType_Spec kSpec = {
+    "veltrane_vrn._columns.NameScanner",
+    static_cast<int>(sizeof(ScannerObject)),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+    kSlots,
+};
+
+PyObject* make_scanner_type(const void* /*context*/) {
+    PyObject* type = PyType_FromSpec(&kSpec);
+    if (type == nullptr) {
+        std::optional<PyErr> error = PyErr::take_pending();
+        panic_owned("could not create the NameScanner type: " +
+                    (error ? error->debug_description() : std::string("no exception set")));
+    }
+    return type;
+}
+
+OnceCell g_scanner_type;
+
+}  // namespace
+
+PyObject* name_scanner_type() { return g_scanner_type.get(&make_scanner_type); }
+
+}  // namespace veltrane::scan
