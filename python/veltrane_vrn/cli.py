@@ -3,9 +3,16 @@
 The commands that take names (check, canon, fields, cedar) read them from
 their arguments, from files named with -f/--file ('-' is standard input), or
 from standard input when neither is given: one name per line, a line ending in
-"\\n" or "\\r\\n", UTF-8. Input is read a block of 128 KiB at a time
-and handed on as one list of that block's lines, so memory stays flat however
-long the input is, and the module is called over a whole block through `map`.
+"\\n" or "\\r\\n", UTF-8. With --column NAME, the files that are Parquet or
+Arrow IPC files give the names of their column NAME instead (with pyarrow).
+
+The names go to the scanner of the column module (`NameScanner`), a block of
+128 KiB of input or a record batch at a time: it splits the lines, checks the
+UTF-8, runs the kernel and writes the report into a buffer, without the
+interpreter lock and with no Python object per name; this module reads the
+input, writes out what the scanner made and sums up. What is held stays small
+whatever the input: a block, the start of an unfinished line, the pending
+report.
 
 Exit status: 0 when every name is valid (or the name was built, the UUID
 minted), 1 when any name or input to build or mint is invalid, 2 on a usage
@@ -16,19 +23,20 @@ the output goes away.
 from __future__ import annotations
 
 import argparse
+import codecs
 import io
-import json
 import os
 import stat
 import sys
 import time
-from typing import TYPE_CHECKING
 
-import veltrane_py_bindings as vrn
+from veltrane_vrn._columns import NameScanner
 
-if TYPE_CHECKING:  # kept out of the start-up time of every run
+TYPE_CHECKING = False  # typing is kept out of the start-up time of every run
+if TYPE_CHECKING:
     from collections.abc import Callable, Iterator, Sequence
-    from typing import NoReturn, TextIO
+    from types import ModuleType
+    from typing import Any, NoReturn, TextIO
 
 EXIT_VALID = 0
 EXIT_INVALID = 1
@@ -36,11 +44,18 @@ EXIT_USAGE = 2
 EXIT_INTERRUPTED = 130  # 128 + SIGINT, as a shell reports it
 EXIT_BROKEN_PIPE = 141  # 128 + SIGPIPE
 
-# Large enough that the per-block work is amortised, small enough that a
-# block's bytes and its lines stay in the processor's cache.
+# Large enough that the work per block is amortised, small enough that a
+# block stays in the processor's cache while it is scanned.
 BLOCK_BYTES = 128 << 10
+# Rows per record batch read from a Parquet file.
+BATCH_ROWS = 64 << 10
 ARGUMENTS_LABEL = "<args>"
 STDIN_LABEL = "<stdin>"
+NAME_COMMAND_HELP = {
+    "canon": "print the canonical form of each name (UUIDs in lower case)",
+    "fields": "print the five fields of each name",
+    "cedar": "print the Cedar entity (type and id) of each name",
+}
 
 
 class UsageError(Exception):
@@ -49,10 +64,6 @@ class UsageError(Exception):
 
 class InputError(Exception):
     """An input that cannot be read (missing, unreadable, not UTF-8); exit status 2."""
-
-
-# One block of input: where it comes from, the number of its first line, its lines.
-Block = tuple[str, int, list[str]]
 
 
 class Progress:
@@ -118,225 +129,289 @@ def _known_size(fd: int) -> int | None:
         return None
 
 
-def _split_block(data: bytes) -> tuple[list[str], bool]:
-    """The lines of `data`, which ends with a line feed, and whether decoding
-    stopped early at a line that is not UTF-8 (the lines before it are kept)."""
+def _may_share_a_target(out: TextIO, err: TextIO) -> bool:
+    """Whether standard output and standard error may reach the same place (a
+    terminal, `2>&1`), so that their lines must keep the order of the names."""
     try:
-        text = data.decode("utf-8")
-        undecodable = False
-    except UnicodeDecodeError as error:
-        good = data.rfind(b"\n", 0, error.start) + 1
-        text = data[:good].decode("utf-8")
-        undecodable = True
-    if "\r" in text:
-        text = text.replace("\r\n", "\n")
-    lines = text.split("\n")
-    lines.pop()  # the empty text after the last line feed
-    return lines, undecodable
+        first, second = os.fstat(out.fileno()), os.fstat(err.fileno())
+    except (AttributeError, OSError, ValueError):
+        return True
+    return (first.st_dev, first.st_ino) == (second.st_dev, second.st_ino)
 
 
-def _read_blocks(label: str, fd: int, progress: Progress) -> Iterator[Block]:
-    """Blocks of whole lines read from `fd`; a last line without a line feed counts."""
-    carry = b""
-    next_line = 1
-    done_bytes = 0
+def _byte_writer(stream: TextIO) -> Callable[[bytes], object]:
+    """Writes UTF-8 bytes to `stream`: straight to its binary buffer when it
+    encodes as UTF-8 (flushed at once when it is line-buffered, as on a
+    terminal), else decoded, through the text layer."""
+    buffer: io.BufferedIOBase | None = getattr(stream, "buffer", None)
+    encoding: str | None = getattr(stream, "encoding", None)
+    if buffer is None or not encoding or codecs.lookup(encoding).name != "utf-8":
+        return lambda data: stream.write(data.decode("utf-8"))
+    stream.flush()  # anything written as text goes first
+    if not getattr(stream, "line_buffering", False):
+        return buffer.write
+
+    def write_through(data: bytes) -> None:
+        buffer.write(data)
+        buffer.flush()
+
+    return write_through
+
+
+class Sink:
+    """Where the report goes: the scanner's output, and the summary."""
+
+    def __init__(self, out: TextIO, err: TextIO, progress: Progress) -> None:
+        self._out = out
+        self._err = err
+        self._progress = progress
+        self._write_out = _byte_writer(out)
+        self._write_err = _byte_writer(err)
+
+    def out(self, data: bytes) -> None:
+        self._progress.clear_before(self._out)
+        self._write_out(data)
+
+    def err(self, data: bytes) -> None:
+        self._out.flush()  # what came before goes first where both streams meet
+        self._progress.clear_before(self._err)
+        self._write_err(data)
+
+    def drain(self, scanner: NameScanner, label: str, source_fd: int | None = None) -> None:
+        """Writes what the scanner has made. A line it refused as not UTF-8
+        ends the input, after the report of the lines before it; the message
+        says so when the source (`source_fd`) is a Parquet or Arrow file."""
+        for fd, data in scanner.take():
+            if fd == 1:
+                self.out(data)
+            else:
+                self.err(data)
+        if scanner.undecodable_line:
+            kind = _columnar_format(source_fd) if source_fd is not None else None
+            hint = f" ({kind} data: name its column of names with --column)" if kind else ""
+            raise InputError(f"{label}:{scanner.undecodable_line}: not valid UTF-8{hint}")
+
+
+# --- reading ------------------------------------------------------------------
+
+
+def _start(scanner: NameScanner, label: str, as_json: bool) -> None:
+    """Starts a source whose records show `label` (as text, a path that is not
+    UTF-8 shows its undecodable bytes as escapes)."""
+    json_label = b""
+    if as_json:
+        import json
+
+        json_label = json.dumps(label).encode()
+    scanner.start_source(label.encode("utf-8", "backslashreplace"), json_label)
+
+
+def _scan_arguments(scanner: NameScanner, names: Sequence[str], as_json: bool, sink: Sink) -> None:
+    _start(scanner, ARGUMENTS_LABEL, as_json)
+    for name in names:
+        # A lone surrogate (an argument that was not UTF-8) becomes bytes that
+        # are not UTF-8 either, and the scanner refuses them.
+        scanner.name(name.encode("utf-8", "surrogatepass"))
+        sink.drain(scanner, ARGUMENTS_LABEL)
+
+
+def _scan_lines(scanner: NameScanner, label: str, fd: int, sink: Sink, progress: Progress) -> None:
+    """Every line of `fd`, read a block at a time; a last line without a line
+    feed counts."""
+    buffer = bytearray(BLOCK_BYTES)
+    view = memoryview(buffer)
+    done = 0
     while True:
         try:
-            chunk = os.read(fd, BLOCK_BYTES)
+            size = os.readv(fd, [buffer])
         except OSError as error:
             raise InputError(f"cannot read {label}: {error.strerror}") from None
-        at_end = not chunk
-        if at_end:
-            if not carry:
-                return
-            data = carry + b"\n"
-            carry = b""
-        else:
-            done_bytes += len(chunk)
-            progress.advance(done_bytes, next_line - 1)
-            data = carry + chunk if carry else chunk
-            cut = data.rfind(b"\n") + 1
-            carry = data[cut:]
-            data = data[:cut]
-        if data:
-            lines, undecodable = _split_block(data)
-            if lines:
-                yield label, next_line, lines
-            next_line += len(lines)
-            if undecodable:
-                raise InputError(f"{label}:{next_line}: not valid UTF-8")
-        if at_end:
+        if not size:
+            scanner.end_source()
+            sink.drain(scanner, label, fd)
             return
+        done += size
+        progress.advance(done, scanner.line - 1)
+        block = view[:size]
+        at = 0
+        while at < size:
+            at = scanner.feed(block, at)
+            sink.drain(scanner, label, fd)
 
 
-def _read_file(path: str, progress: Progress) -> Iterator[Block]:
-    if path == "-":
-        label, fd, owned = STDIN_LABEL, 0, False
-    else:
-        label, owned = path, True
-        try:
-            fd = os.open(path, os.O_RDONLY)
-        except OSError as error:
-            raise InputError(f"cannot read {path}: {error.strerror}") from None
+# The first bytes of the files whose names --column reads.
+COLUMNAR_FORMATS = ((b"PAR1", "Parquet"), (b"ARROW1", "Arrow IPC"), (b"\xff\xff\xff\xff", "Arrow IPC stream"))
+
+
+def _columnar_format(fd: int) -> str | None:
+    """"Parquet", "Arrow IPC" or "Arrow IPC stream" for a regular file that
+    starts like one, else None."""
     try:
-        progress.start(label, _known_size(fd))
-        yield from _read_blocks(label, fd, progress)
+        head = os.pread(fd, 8, 0)
+    except OSError:
+        return None
+    return next((kind for magic, kind in COLUMNAR_FORMATS if head.startswith(magic)), None)
+
+
+def _is_string_type(pa: ModuleType, type_: Any) -> bool:
+    """Whether pyarrow's `type_` is one of the string types the scanner reads
+    (utf8, large_utf8, string_view, or a dictionary of one of them)."""
+    if pa.types.is_dictionary(type_):
+        type_ = type_.value_type
+    return bool(pa.types.is_string(type_) or pa.types.is_large_string(type_) or pa.types.is_string_view(type_))
+
+
+def _string_arrays(path: str, kind: str, column: str, progress: Progress) -> Iterator[Any]:
+    """The chunks of column `column` of the Parquet or Arrow IPC file `path`,
+    a record batch at a time, as pyarrow arrays."""
+    import importlib
+
+    try:  # pyarrow is an optional dependency, and has no type information
+        pa = importlib.import_module("pyarrow")
+        ipc = importlib.import_module("pyarrow.ipc")
+        parquet_module = importlib.import_module("pyarrow.parquet")
+    except ImportError:
+        raise InputError(
+            f"cannot read {path}: reading {kind} files needs pyarrow "
+            "(pip install 'veltrane-py-bindings[arrow]')"
+        ) from None
+    try:
+        rows: int | None = None
+        if kind == "Parquet":
+            parquet = parquet_module.ParquetFile(path, buffer_size=1 << 20, pre_buffer=False)
+            schema = parquet.schema_arrow
+            rows = parquet.metadata.num_rows
+            batches = parquet.iter_batches(batch_size=BATCH_ROWS, columns=[column], use_threads=False)
+        elif kind == "Arrow IPC":
+            reader = ipc.open_file(pa.OSFile(path))
+            schema = reader.schema
+            batches = (reader.get_batch(i) for i in range(reader.num_record_batches))
+        else:
+            stream = ipc.open_stream(pa.OSFile(path))
+            schema = stream.schema
+            batches = iter(stream)
+        index = schema.get_field_index(column)
+        if index < 0:
+            found = "more than one column" if column in schema.names else "no column"
+            raise InputError(f"cannot read {path}: it has {found} {column!r} (its columns: {', '.join(schema.names)})")
+        type_ = schema.field(index).type
+        if not _is_string_type(pa, type_):
+            raise InputError(f"cannot read {path}: column {column!r} holds {type_}, not strings")
+        progress.start(path, rows)
+        for batch in batches:
+            yield batch.column(column)
+    except (pa.ArrowException, OSError) as error:
+        raise InputError(f"cannot read {path}: {error}") from None
+
+
+def _scan_column(
+    scanner: NameScanner, path: str, kind: str, column: str, sink: Sink, progress: Progress
+) -> None:
+    done = 0
+    for array in _string_arrays(path, kind, column, progress):
+        rows = len(array)
+        at = 0
+        while at < rows:
+            try:
+                at = scanner.column(array.__arrow_c_array__(), at)
+            except ValueError:  # Arrow data that does not hold together
+                raise InputError(f"cannot read {path}: invalid Arrow data at row {scanner.line}") from None
+            sink.drain(scanner, path)
+        done += rows
+        progress.advance(done, done)
+
+
+def _scan_file(
+    scanner: NameScanner, path: str, column: str | None, as_json: bool, sink: Sink, progress: Progress
+) -> None:
+    if path == "-":
+        _start(scanner, STDIN_LABEL, as_json)
+        progress.start(STDIN_LABEL, _known_size(0))
+        try:
+            _scan_lines(scanner, STDIN_LABEL, 0, sink, progress)
+        finally:
+            progress.clear()
+        return
+    try:
+        fd = os.open(path, os.O_RDONLY)
+    except OSError as error:
+        raise InputError(f"cannot read {path}: {error.strerror}") from None
+    try:
+        _start(scanner, path, as_json)
+        kind = _columnar_format(fd) if column is not None else None
+        if column is None or kind is None:
+            progress.start(path, _known_size(fd))
+            _scan_lines(scanner, path, fd, sink, progress)
+        else:
+            _scan_column(scanner, path, kind, column, sink, progress)
     finally:
         progress.clear()
-        if owned:
-            os.close(fd)
+        os.close(fd)
 
 
-def read_names(names: Sequence[str], files: Sequence[str], progress: Progress) -> Iterator[Block]:
-    """The names of the command line first, then those of each file in turn;
-    standard input when there are neither."""
-    if names:
-        yield ARGUMENTS_LABEL, 1, list(names)
-    for path in files or ([] if names else ["-"]):
-        yield from _read_file(path, progress)
+# --- check, canon, fields, cedar ------------------------------------------------
 
 
-def _json_line(record: dict[str, object]) -> str:
-    return json.dumps(record) + "\n"
+def _stats_table(counts: dict[str, int]) -> str:
+    """A line per count that is not zero: the token (or "valid"), the count
+    and its share of the names."""
+    checked = sum(counts.values())
+    shown = {key: count for key, count in counts.items() if count}
+    width = max((len(str(count)) for count in shown.values()), default=1)
+    lines = []
+    for key, count in shown.items():
+        share = 100 * count / checked
+        percent = f"{share:5.1f}%" if share >= 0.05 else " <0.1%"
+        lines.append(f"  {key:<17}  {count:>{width}}  {percent}\n")
+    return "".join(lines)
 
 
-# --- check ------------------------------------------------------------------
-
-
-def run_check(
-    blocks: Iterator[Block],
-    as_json: bool,
-    out: TextIO,
-    progress: Progress,
-    error_kind: Callable[[str], str] = vrn.vrn_error_kind,
-) -> int:
-    """Writes each invalid name with its place and token, then the counts.
-
-    `error_kind` is the module's; the throughput benchmark passes a pure-Python
-    checker to time the same loop around it."""
-    checked = invalid = 0
-    for label, first_line, lines in blocks:
-        errors = list(map(error_kind, lines))
-        checked += len(lines)
-        found = len(errors) - errors.count("")
-        if not found:
-            continue
-        invalid += found
-        if as_json:
-            report = "".join(
-                _json_line({"source": label, "line": first_line + i, "name": lines[i], "error": error})
-                for i, error in enumerate(errors)
-                if error
-            )
-        else:
-            report = "".join(
-                f"{label}:{first_line + i}: {error}: {lines[i]}\n"
-                for i, error in enumerate(errors)
-                if error
-            )
-        progress.clear_before(out)
-        out.write(report)
-    valid = checked - invalid
+def _summary(counts: dict[str, int], as_json: bool, stats: bool) -> bytes:
+    valid = counts["valid"]
+    checked = sum(counts.values())
+    invalid = checked - valid
     if as_json:
-        out.write(_json_line({"checked": checked, "valid": valid, "invalid": invalid}))
-    else:
-        out.write(f"checked {checked} names: {valid} valid, {invalid} invalid\n")
-    return EXIT_INVALID if invalid else EXIT_VALID
+        import json
+
+        record: dict[str, object] = {"checked": checked, "valid": valid, "invalid": invalid}
+        if stats:
+            record["tokens"] = {key: count for key, count in counts.items() if key != "valid"}
+        return (json.dumps(record) + "\n").encode()
+    text = f"checked {checked} names: {valid} valid, {invalid} invalid\n"
+    return (text + _stats_table(counts) if stats else text).encode()
 
 
-# --- canon, fields, cedar ---------------------------------------------------
+def run_names(args: argparse.Namespace, out: TextIO, err: TextIO, progress: Progress) -> int:
+    """check, canon, fields or cedar over every name of the command line.
 
-
-class NameCommand:
-    """A command that turns each valid name into a few named texts."""
-
-    __slots__ = ("help", "compute", "as_text")
-
-    def __init__(
-        self,
-        help: str,
-        compute: Callable[[str], dict[str, str]],
-        as_text: Callable[[dict[str, str]], str],
-    ) -> None:
-        self.help = help
-        self.compute = compute
-        self.as_text = as_text
-
-
-def _canonical(name: str) -> dict[str, str]:
-    return {"canonical": vrn.vrn_canonicalize(name)}
-
-
-def _fields(name: str) -> dict[str, str]:
-    return {
-        "service": vrn.vrn_service(name),
-        "region": vrn.vrn_region(name),
-        "org": vrn.vrn_org(name),
-        "resource_type": vrn.vrn_resource_type(name),
-        "resource_id": vrn.vrn_resource_id(name),
-    }
-
-
-def _cedar(name: str) -> dict[str, str]:
-    return {
-        "entity_type": vrn.vrn_cedar_entity_type(name),
-        "entity_id": vrn.vrn_cedar_entity_id(name),
-    }
-
-
-NAME_COMMANDS: dict[str, NameCommand] = {
-    "canon": NameCommand(
-        "print the canonical form of each name (UUIDs in lower case)",
-        _canonical,
-        lambda result: result["canonical"],
-    ),
-    "fields": NameCommand(
-        "print the five fields of each name",
-        _fields,
-        lambda result: " ".join(f"{key}={value}" for key, value in result.items()),
-    ),
-    "cedar": NameCommand(
-        "print the Cedar entity (type and id) of each name",
-        _cedar,
-        lambda result: f'{result["entity_type"]}::"{result["entity_id"]}"',
-    ),
-}
-
-
-def run_name_command(
-    command: NameCommand,
-    blocks: Iterator[Block],
-    as_json: bool,
-    out: TextIO,
-    err: TextIO,
-    progress: Progress,
-) -> int:
-    """Writes one result per valid name; an invalid name is reported on
-    standard error (in the output stream with --json) and the rest go on."""
-    invalid = 0
-    for label, first_line, lines in blocks:
-        for number, name in enumerate(lines, first_line):
-            try:
-                result = command.compute(name)
-            except ValueError as error:
-                invalid += 1
-                if as_json:
-                    progress.clear_before(out)
-                    out.write(_json_line({"source": label, "line": number, "name": name, "error": str(error)}))
-                else:
-                    out.flush()
-                    progress.clear_before(err)
-                    err.write(f"vrn: {label}:{number}: {error}: {name}\n")
-                continue
-            progress.clear_before(out)
-            if as_json:
-                out.write(_json_line({"source": label, "line": number, "name": name, **result}))
-            else:
-                out.write(command.as_text(result) + "\n")
-    return EXIT_INVALID if invalid else EXIT_VALID
+    `check` writes each invalid name with its place and token, then the
+    counts. The others write one result per valid name; an invalid name is
+    reported on standard error (in the output with --json) and the rest go
+    on. --stats adds the counts per token (for canon, fields and cedar on
+    standard error, or as the last record with --json)."""
+    scanner = NameScanner(args.command, json=args.json, keep_order=_may_share_a_target(out, err))
+    sink = Sink(out, err, progress)
+    if args.names:
+        _scan_arguments(scanner, args.names, args.json, sink)
+    for path in args.files or ([] if args.names else ["-"]):
+        _scan_file(scanner, path, args.column, args.json, sink, progress)
+    counts = scanner.counts()
+    if args.command == "check" or args.stats:
+        summary = _summary(counts, args.json, args.stats)
+        if args.command == "check" or args.json:
+            sink.out(summary)
+        else:
+            sink.err(summary)
+    return EXIT_VALID if counts["valid"] == sum(counts.values()) else EXIT_INVALID
 
 
 # --- build, mint ------------------------------------------------------------
+
+
+def _json_line(record: dict[str, str]) -> str:
+    import json
+
+    return json.dumps(record) + "\n"
 
 
 def _report_one(key: str, make: Callable[[], str], what: str, as_json: bool, out: TextIO, err: TextIO) -> int:
@@ -353,6 +428,8 @@ def _report_one(key: str, make: Callable[[], str], what: str, as_json: bool, out
 
 
 def run_build(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
+    import veltrane_py_bindings as vrn  # only build and mint need the per-call module
+
     def make() -> str:
         return vrn.vrn_build(args.service, args.region, args.org, args.resource_type, args.resource_id)
 
@@ -360,6 +437,8 @@ def run_build(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
 
 
 def run_mint(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
+    import veltrane_py_bindings as vrn
+
     unix_ms: float = time.time_ns() // 1_000_000 if args.unix_ms is None else args.unix_ms
     rand_hex: str = os.urandom(10).hex() if args.rand_hex is None else args.rand_hex
     return _report_one("uuid", lambda: vrn.mint_uuid7(unix_ms, rand_hex), "mint", args.json, out, err)
@@ -414,6 +493,13 @@ def build_parser() -> argparse.ArgumentParser:
 
     output = _Parser(add_help=False)
     output.add_argument("--json", action="store_true", help="write JSON Lines, one object per line")
+    counted = _Parser(add_help=False)
+    counted.add_argument(
+        "--stats",
+        action="store_true",
+        help="then count the names per error token (canon, fields, cedar: on standard error, "
+        "or as the last record with --json)",
+    )
 
     names = _Parser(add_help=False)
     names.add_argument("names", nargs="*", metavar="NAME", help="names to read (default: none)")
@@ -427,16 +513,22 @@ def build_parser() -> argparse.ArgumentParser:
         help="read names from FILE, one per line ('-' is standard input); repeatable. "
         "With no NAME and no FILE, names come from standard input.",
     )
+    names.add_argument(
+        "--column",
+        metavar="COLUMN",
+        help="read the names of each FILE that is a Parquet or Arrow IPC file from its string "
+        "column COLUMN (needs pyarrow: the [arrow] extra)",
+    )
 
     commands.add_parser(
         "check",
-        parents=[names, output],
+        parents=[names, output, counted],
         help="report every invalid name with its line and error token, then the counts",
         description="Report every invalid name as SOURCE:LINE: TOKEN: NAME, then a summary. "
         "Exit status 0 when all names are valid, 1 when any is invalid.",
     )
-    for name, command in NAME_COMMANDS.items():
-        commands.add_parser(name, parents=[names, output], help=command.help, description=command.help + ".")
+    for name, help in NAME_COMMAND_HELP.items():
+        commands.add_parser(name, parents=[names, output, counted], help=help, description=help + ".")
 
     build = commands.add_parser(
         "build",
@@ -473,12 +565,14 @@ def _run(argv: Sequence[str] | None, out: TextIO, err: TextIO) -> int:
         return run_build(args, out, err)
     if args.command == "mint":
         return run_mint(args, out, err)
+    if args.column is not None and not [path for path in args.files if path != "-"]:
+        raise UsageError(
+            f"vrn {args.command}: --column reads Parquet and Arrow IPC files: give them with -f FILE "
+            f"(see 'vrn {args.command} --help')"
+        )
     progress = Progress.on_stderr()
-    blocks = read_names(args.names, args.files, progress)
     try:
-        if args.command == "check":
-            return run_check(blocks, args.json, out, progress)
-        return run_name_command(NAME_COMMANDS[args.command], blocks, args.json, out, err, progress)
+        return run_names(args, out, err, progress)
     finally:
         progress.clear()
 
