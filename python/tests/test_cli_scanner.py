@@ -1,0 +1,211 @@
+"""The native scanner behind `vrn`: for any bytes, cut into blocks anywhere,
+it writes what the plain model of scan_model.py writes (lines, UTF-8,
+records, JSON escaping, the order of the two streams), it never holds more
+than a bounded report, and it scans without the interpreter lock."""
+
+from __future__ import annotations
+
+import json
+import threading
+import time
+
+import pytest
+import scan_model
+from hypothesis import given, settings, strategies as st
+from vrn_helpers import CANONICAL, ID, VALID
+
+from veltrane_vrn._columns import NameScanner
+
+COMMANDS = ["check", "canon", "fields", "cedar"]
+
+# Pieces of input: names of every outcome, text that JSON must escape, bytes
+# that are not UTF-8 (a lone continuation byte, a cut character, an encoded
+# surrogate, a code point past U+10FFFF, an overlong form), and names around
+# the length limit, one with a character across the shown prefix's end.
+PIECES = [
+    VALID.encode(),
+    CANONICAL.encode(),
+    f"vrn:vlt:s3:::bucket/{ID}".encode(),
+    f"vrn:vlt:Iam:::project/{ID}".encode(),
+    f"vrn:vlt:iam:::project/{ID}\x00".encode(),
+    b"just-a-word",
+    b"",
+    b"\r",
+    b"x\ry",
+    b'"quoted" \\ back\tslash\x7f\x1f',
+    "\u00e9t\u00e9 \u2028 \U0001f600 \U0010ffff".encode(),
+    b"\xff",
+    b"\xc3",
+    b"\xa9",
+    b"\xed\xa0\x80",
+    b"\xf4\x90\x80\x80",
+    b"\xe0\x80\xaf",
+    b"vrn:vlt:iam:::" + b"a" * 498,  # 512 bytes
+    b"vrn:vlt:iam:::" + b"a" * 499,  # 513
+    b"a" * 63 + "\u00e9".encode() * 300,  # a character across byte 64
+    "\u00e9".encode() * 300,
+]
+ENDINGS = [b"\n", b"\n", b"\r\n", b"", b"\r"]
+
+inputs = st.lists(st.tuples(st.sampled_from(PIECES), st.sampled_from(ENDINGS)), max_size=12).map(
+    lambda pairs: b"".join(piece + ending for piece, ending in pairs)
+)
+
+
+def scan(data: bytes, cuts: list[int], command: str, as_json: bool) -> tuple[list[scan_model.Record], int]:
+    """Feeds `data` cut at `cuts`; the output as the streams receive it."""
+    scanner = NameScanner(command, json=as_json, keep_order=True)
+    scanner.start_source(b"F", b'"F"')
+    written: list[scan_model.Record] = []
+    bounds = [0, *sorted(cuts), len(data)]
+    for start, end in zip(bounds, bounds[1:]):
+        block = data[start:end]
+        at = 0
+        while at < len(block):
+            at = scanner.feed(block, at)
+            written += scanner.take()
+            if scanner.undecodable_line:
+                return scan_model.joined(written), scanner.undecodable_line
+    scanner.end_source()
+    written += scanner.take()
+    return scan_model.joined(written), scanner.undecodable_line
+
+
+@pytest.mark.parametrize("as_json", [False, True], ids=["text", "json"])
+@pytest.mark.parametrize("command", COMMANDS)
+@settings(max_examples=60, deadline=None)
+@given(data=st.data())
+def test_any_input_cut_anywhere_gives_the_plain_report(command: str, as_json: bool, data: st.DataObject) -> None:
+    text = data.draw(inputs)
+    cuts = data.draw(st.lists(st.integers(0, len(text)), max_size=6))
+    expected, undecodable = scan_model.records(text, command, as_json)
+    assert scan(text, cuts, command, as_json) == (scan_model.joined(expected), undecodable)
+
+
+@settings(max_examples=200, deadline=None)
+@given(text=st.binary(max_size=40), cut=st.integers(0, 40))
+def test_a_line_is_refused_exactly_when_python_cannot_decode_it(text: bytes, cut: int) -> None:
+    data = b"ok\n" + text + b"\nlast\n"
+    expected, undecodable = scan_model.records(data)
+    assert scan(data, [min(cut, len(data))], "check", False) == (scan_model.joined(expected), undecodable)
+
+
+@settings(max_examples=200, deadline=None)
+@given(name=st.text(max_size=60))
+def test_json_records_are_byte_for_byte_those_of_json_dumps(name: str) -> None:
+    # Any text without surrogates: every str that UTF-8 input can hold.
+    scanner = NameScanner("canon", json=True)
+    scanner.start_source(b"F", json.dumps("F").encode())
+    scanner.name(name.encode())
+    assert list(scanner.take()) == [scan_model.record("canon", "F", 1, name.encode(), True)]
+
+
+def test_over_long_names_show_a_prefix_and_their_length() -> None:
+    long_name = b"vrn:vlt:iam:::" + b"a" * (5 << 20)
+    for as_json in (False, True):
+        scanner = NameScanner("check", json=as_json)
+        scanner.start_source(b"F", b'"F"')
+        assert scanner.feed(long_name + b"\r\n" + long_name) == len(long_name) * 2 + 2
+        scanner.end_source()
+        (fd, out), = scanner.take()
+        shown = "vrn:vlt:iam:::" + "a" * 50
+        if as_json:
+            assert [json.loads(line) for line in out.splitlines()] == [
+                {"source": "F", "line": n, "name": shown, "name_bytes": len(long_name), "truncated": True,
+                 "error": "too-long"}
+                for n in (1, 2)
+            ]
+        else:
+            assert out.decode().splitlines() == [f"F:{n}: too-long: {shown}... ({len(long_name)} bytes)" for n in (1, 2)]
+
+
+def test_pending_output_stays_bounded_whatever_the_input() -> None:
+    # 200,000 empty lines under a long label: 800 MB of report if it were
+    # all made at once; the scanner stops every 256 KiB for it to be written.
+    label = b"x" * 4000
+    scanner = NameScanner("check")
+    scanner.start_source(label, b'""')
+    block = b"\n" * 200_000
+    at, calls, lines = 0, 0, 0
+    while at < len(block):
+        at = scanner.feed(block, at)
+        (fd, out), = scanner.take()
+        assert len(out) < (256 << 10) + len(label) + 64
+        lines += out.count(b"\n")
+        calls += 1
+    assert lines == 200_000 and calls > 3000
+    assert scanner.counts()["empty"] == 200_000
+
+
+def test_records_of_the_two_streams_keep_the_order_of_the_names() -> None:
+    names = [VALID, "bad", "bad", VALID, "bad", VALID, VALID]
+    block = "".join(name + "\n" for name in names).encode()
+    scanner = NameScanner("canon", keep_order=True)
+    scanner.start_source(b"F", b'"F"')
+    at, written = 0, []
+    while at < len(block):
+        at = scanner.feed(block, at)
+        written += scanner.take()
+    runs = [(fd, out.count(b"\n")) for fd, out in scan_model.joined(written)]
+    assert runs == [(1, 1), (2, 2), (1, 1), (2, 1), (1, 2)]
+
+    apart = NameScanner("canon", keep_order=False)  # two files: no need to stop
+    apart.start_source(b"F", b'"F"')
+    assert apart.feed(block) == len(block)
+    assert [(fd, out.count(b"\n")) for fd, out in apart.take()] == [(1, 4), (2, 3)]
+
+
+def test_counts_follow_the_order_of_the_checks() -> None:
+    scanner = NameScanner("check")
+    scanner.start_source(b"F", b'"F"')
+    scanner.feed(f"{VALID}\n\n{'a' * 600}\nx\n{VALID}\n".encode())
+    assert list(scanner.counts().items())[:4] == [("valid", 2), ("empty", 1), ("too-long", 1), ("wrong-field-count", 1)]
+    assert list(scanner.counts())[4:] == [
+        "bad-scheme", "bad-partition", "bad-service", "bad-region", "bad-org",
+        "bad-resource-path", "bad-resource-type", "bad-resource-id",
+    ]
+
+
+@pytest.mark.parametrize(
+    ("call", "error"),
+    [
+        (lambda: NameScanner("lint"), ValueError),
+        (lambda: NameScanner("check").feed("text"), TypeError),
+        (lambda: NameScanner("check").feed(b"x", -1), ValueError),
+        (lambda: NameScanner("check").column([1, 2]), TypeError),
+    ],
+    ids=["command", "str-block", "negative-at", "not-arrow"],
+)
+def test_misuse_is_an_error(call, error: type[Exception]) -> None:
+    with pytest.raises(error):
+        call()
+
+
+def test_a_scan_runs_without_the_interpreter_lock() -> None:
+    # While one thread scans a big block, this one runs Python, and finds the
+    # scanner busy.
+    block = f"{VALID}\n".encode() * 1_000_000
+    scanner = NameScanner("check")
+    scanner.start_source(b"F", b'"F"')
+    scanning = threading.Event()
+    result: list[int] = []
+
+    def work() -> None:
+        scanning.set()
+        result.append(scanner.feed(block))
+
+    worker = threading.Thread(target=work)
+    worker.start()
+    scanning.wait()
+    refused = turns = 0
+    while worker.is_alive():
+        turns += 1
+        try:
+            scanner.line  # noqa: B018
+        except RuntimeError:
+            refused += 1
+        time.sleep(0)
+    worker.join()
+    assert result == [len(block)]
+    assert refused > 0, f"{turns} turns, none while the scan ran"
+    assert scanner.counts()["valid"] == 1_000_000
