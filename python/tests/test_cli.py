@@ -13,7 +13,7 @@ from collections.abc import Callable
 from pathlib import Path
 
 import pytest
-from vrn_helpers import CANONICAL, ID, ORG, VALID, Outcome, run_vrn
+from vrn_helpers import CANONICAL, ID, ORG, VALID, Outcome, peak_memory_kib, run_vrn
 
 from veltrane_vrn import cli
 
@@ -142,6 +142,78 @@ def test_unreadable_input_is_one_line_and_status_2(vrn, tmp_path: Path, make, re
     assert (status, out, err) == (2, "", f"vrn: cannot read {path}: {reason}\n")
 
 
+def test_an_argument_that_is_not_utf8_stops_with_its_place(vrn) -> None:
+    # What the interpreter makes of an argument whose bytes are not UTF-8.
+    undecodable = b"vrn:\xff".decode("utf-8", "surrogateescape")
+    status, out, err = vrn("check", BAD_SERVICE, undecodable, VALID)
+    assert out == f"<args>:1: bad-service: {BAD_SERVICE}\n"
+    assert (status, err) == (2, "vrn: <args>:2: not valid UTF-8\n")
+
+
+def test_an_argument_is_one_name_whatever_it_holds(vrn) -> None:
+    assert vrn("check", f"{VALID}\n{VALID}") == (1, f"<args>:1: wrong-field-count: {VALID}\n{VALID}\n"
+                                                    "checked 1 names: 0 valid, 1 invalid\n", "")
+
+
+OVER_LONG = f"vrn:vlt:iam:::project/{'a' * 600}"
+
+
+def test_an_over_long_name_shows_its_start_and_its_length(vrn) -> None:
+    shown = OVER_LONG[:64]
+    status, out, _ = vrn("check", OVER_LONG)
+    assert (status, out.splitlines()[0]) == (1, f"<args>:1: too-long: {shown}... (622 bytes)")
+    status, out, _ = vrn("check", "--json", OVER_LONG)
+    assert json.loads(out.splitlines()[0]) == {
+        "source": "<args>", "line": 1, "name": shown, "name_bytes": 622, "truncated": True, "error": "too-long"
+    }
+    assert vrn("canon", OVER_LONG) == (1, "", f"vrn: <args>:1: too-long: {shown}... (622 bytes)\n")
+
+
+def test_stats_count_the_names_per_token(vrn) -> None:
+    names = [VALID, BAD_SERVICE, BAD_SERVICE, "", VALID, VALID, NO_COLON, OVER_LONG]
+    status, out, err = vrn("check", "--stats", *names)
+    assert (status, err) == (1, "")
+    assert out.splitlines()[-6:] == [
+        "checked 8 names: 3 valid, 5 invalid",
+        "  valid              3   37.5%",
+        "  empty              1   12.5%",
+        "  too-long           1   12.5%",
+        "  wrong-field-count  1   12.5%",
+        "  bad-service        2   25.0%",
+    ]
+    status, out, _ = vrn("check", "--json", "--stats", *names)
+    summary = json.loads(out.splitlines()[-1])
+    assert summary == {
+        "checked": 8, "valid": 3, "invalid": 5,
+        "tokens": {**dict.fromkeys(TOKENS, 0), "empty": 1, "too-long": 1, "wrong-field-count": 1, "bad-service": 2},
+    }
+    assert list(summary["tokens"]) == TOKENS
+    # canon, fields and cedar keep their output for results: the counts go
+    # to standard error, or last in the records.
+    status, out, err = vrn("canon", "--stats", VALID, BAD_SERVICE)
+    assert (status, out) == (1, CANONICAL + "\n")
+    assert err.splitlines()[1:] == [
+        "checked 2 names: 1 valid, 1 invalid",
+        "  valid              1   50.0%",
+        "  bad-service        1   50.0%",
+    ]
+    status, out, _ = vrn("cedar", "--json", "--stats", VALID)
+    assert json.loads(out.splitlines()[-1])["checked"] == 1
+
+
+TOKENS = [
+    "empty", "too-long", "wrong-field-count", "bad-scheme", "bad-partition", "bad-service",
+    "bad-region", "bad-org", "bad-resource-path", "bad-resource-type", "bad-resource-id",
+]
+
+
+def test_a_tiny_share_is_not_shown_as_zero(vrn, tmp_path: Path) -> None:
+    path = tmp_path / "names.txt"
+    path.write_text(f"{VALID}\n" * 2999 + "\n")
+    _, out, _ = vrn("check", "--stats", "-f", str(path))
+    assert out.splitlines()[-1] == "  empty                 1   <0.1%"
+
+
 # --- canon, fields, cedar ---------------------------------------------------
 
 NO_REGION_NO_ORG = f"vrn:vlt:object-store:::bucket/{ID}"
@@ -199,6 +271,22 @@ def test_name_commands_report_invalid_names_and_go_on(vrn, command: str) -> None
     records = [json.loads(line) for line in out.splitlines()]
     assert records[0] == {"source": "<args>", "line": 1, "name": BAD_SERVICE, "error": "bad-service"}
     assert records[1]["line"] == 2 and "error" not in records[1]
+
+
+def test_results_and_errors_keep_the_order_of_the_names_where_they_meet() -> None:
+    # Standard output and standard error on one pipe, as with 2>&1.
+    names = [VALID, BAD_SERVICE, VALID, NO_COLON, NO_COLON, VALID, VALID, BAD_ORG] * 3
+    done = subprocess.run(
+        [sys.executable, "-m", "veltrane_vrn", "canon", *names],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.STDOUT,
+        check=False,
+        timeout=60,
+    )
+    expected = [CANONICAL if name == VALID else f"vrn: <args>:{number}:" for number, name in enumerate(names, 1)]
+    lines = done.stdout.decode().splitlines()
+    assert [line if line == CANONICAL else line[: len(exp)] for line, exp in zip(lines, expected)] == expected
+    assert len(lines) == len(names)
 
 
 # --- build ------------------------------------------------------------------
@@ -288,6 +376,7 @@ def test_mint_refuses_bad_inputs(vrn, argv: list[str], err: str) -> None:
         ["mint", "--unix-ms"],
         ["mint", "--unix-ms", "soon"],
         ["canon", "-f"],
+        ["check", "--column", "name", "-f", "-"],
     ],
 )
 def test_usage_errors_are_one_line_and_status_2(vrn, argv: list[str]) -> None:
@@ -436,26 +525,6 @@ def test_no_progress_for_a_pipe_or_arguments(tmp_path: Path) -> None:
     assert _run_with_terminal_stderr(["check", VALID, VALID])[2] == ""
 
 
-def _peak_memory_kib(path: Path) -> int:
-    """Peak resident memory of `vrn check -f path` run in a fresh process
-    (VmHWM: ru_maxrss would include what the parent held when forking)."""
-    script = (
-        "import sys\n"
-        "from veltrane_vrn import cli\n"
-        "cli.main(['check', '-f', sys.argv[1]])\n"
-        "peak = [line for line in open('/proc/self/status') if line.startswith('VmHWM:')]\n"
-        "print(peak[0].split()[1], file=sys.stderr)\n"
-    )
-    done = subprocess.run(
-        [sys.executable, "-c", script, str(path)],
-        stdout=subprocess.DEVNULL,
-        stderr=subprocess.PIPE,
-        check=True,
-        timeout=120,
-    )
-    return int(done.stderr.decode().split()[-1])
-
-
 def test_memory_stays_flat_as_the_input_grows(tmp_path: Path) -> None:
     # 400,000 names (about 40 MB, half of them reported) against 20,000: held
     # in memory they would cost well over 50 MB more.
@@ -463,5 +532,5 @@ def test_memory_stays_flat_as_the_input_grows(tmp_path: Path) -> None:
     small, large = tmp_path / "small.txt", tmp_path / "large.txt"
     small.write_bytes(block * 10_000)
     large.write_bytes(block * 200_000)
-    growth_kib = _peak_memory_kib(large) - _peak_memory_kib(small)
+    growth_kib = peak_memory_kib("check", "-f", str(large)) - peak_memory_kib("check", "-f", str(small))
     assert growth_kib < 10_000, f"peak memory grew by {growth_kib} KiB"

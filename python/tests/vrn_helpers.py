@@ -27,3 +27,26 @@ def run_vrn(*argv: str, stdin: bytes = b"", **options: object) -> subprocess.Com
         timeout=60,
         **options,  # type: ignore[arg-type]
     )
+
+
+PEAK_MEMORY_SCRIPT = """
+import sys
+from veltrane_vrn import cli
+cli.main(sys.argv[1:])
+peak = [line for line in open('/proc/self/status') if line.startswith('VmHWM:')]
+print(peak[0].split()[1], file=sys.stderr)
+"""
+
+
+def peak_memory_kib(*argv: str) -> int:
+    """Peak resident memory of `vrn ARGV...` run in a fresh process, its
+    output thrown away (VmHWM: ru_maxrss would include what the parent held
+    when forking)."""
+    done = subprocess.run(
+        [sys.executable, "-c", PEAK_MEMORY_SCRIPT, *argv],
+        stdout=subprocess.DEVNULL,
+        stderr=subprocess.PIPE,
+        check=True,
+        timeout=120,
+    )
+    return int(done.stderr.decode().split()[-1])

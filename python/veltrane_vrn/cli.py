@@ -47,8 +47,9 @@ EXIT_BROKEN_PIPE = 141  # 128 + SIGPIPE
 # Large enough that the work per block is amortised, small enough that a
 # block stays in the processor's cache while it is scanned.
 BLOCK_BYTES = 128 << 10
-# Rows per record batch read from a Parquet file.
-BATCH_ROWS = 64 << 10
+# Rows per record batch read from a Parquet file: the reader's buffers grow
+# with it, and past a few thousand rows the work per batch is amortised.
+BATCH_ROWS = 4 << 10
 ARGUMENTS_LABEL = "<args>"
 STDIN_LABEL = "<stdin>"
 NAME_COMMAND_HELP = {
@@ -177,19 +178,16 @@ class Sink:
         self._progress.clear_before(self._err)
         self._write_err(data)
 
-    def drain(self, scanner: NameScanner, label: str, source_fd: int | None = None) -> None:
+    def drain(self, scanner: NameScanner, label: str) -> None:
         """Writes what the scanner has made. A line it refused as not UTF-8
-        ends the input, after the report of the lines before it; the message
-        says so when the source (`source_fd`) is a Parquet or Arrow file."""
+        ends the input, after the report of the lines before it."""
         for fd, data in scanner.take():
             if fd == 1:
                 self.out(data)
             else:
                 self.err(data)
         if scanner.undecodable_line:
-            kind = _columnar_format(source_fd) if source_fd is not None else None
-            hint = f" ({kind} data: name its column of names with --column)" if kind else ""
-            raise InputError(f"{label}:{scanner.undecodable_line}: not valid UTF-8{hint}")
+            raise InputError(f"{label}:{scanner.undecodable_line}: not valid UTF-8")
 
 
 # --- reading ------------------------------------------------------------------
@@ -228,7 +226,7 @@ def _scan_lines(scanner: NameScanner, label: str, fd: int, sink: Sink, progress:
             raise InputError(f"cannot read {label}: {error.strerror}") from None
         if not size:
             scanner.end_source()
-            sink.drain(scanner, label, fd)
+            sink.drain(scanner, label)
             return
         done += size
         progress.advance(done, scanner.line - 1)
@@ -236,21 +234,24 @@ def _scan_lines(scanner: NameScanner, label: str, fd: int, sink: Sink, progress:
         at = 0
         while at < size:
             at = scanner.feed(block, at)
-            sink.drain(scanner, label, fd)
-
-
-# The first bytes of the files whose names --column reads.
-COLUMNAR_FORMATS = ((b"PAR1", "Parquet"), (b"ARROW1", "Arrow IPC"), (b"\xff\xff\xff\xff", "Arrow IPC stream"))
+            sink.drain(scanner, label)
 
 
 def _columnar_format(fd: int) -> str | None:
     """"Parquet", "Arrow IPC" or "Arrow IPC stream" for a regular file that
-    starts like one, else None."""
+    is one by its first bytes (and, for Parquet, its last four), else None."""
     try:
         head = os.pread(fd, 8, 0)
-    except OSError:
+        if head.startswith(b"PAR1"):
+            size = os.fstat(fd).st_size
+            return "Parquet" if size >= 8 and os.pread(fd, 4, size - 4) == b"PAR1" else None
+    except OSError:  # not a file that can be read at an offset: a pipe, a terminal
         return None
-    return next((kind for magic, kind in COLUMNAR_FORMATS if head.startswith(magic)), None)
+    if head == b"ARROW1\0\0":
+        return "Arrow IPC"
+    if head.startswith(b"\xff\xff\xff\xff"):  # the continuation marker of an IPC message
+        return "Arrow IPC stream"
+    return None
 
 
 def _is_string_type(pa: ModuleType, type_: Any) -> bool:
@@ -338,10 +339,12 @@ def _scan_file(
         raise InputError(f"cannot read {path}: {error.strerror}") from None
     try:
         _start(scanner, path, as_json)
-        kind = _columnar_format(fd) if column is not None else None
-        if column is None or kind is None:
+        kind = _columnar_format(fd)
+        if kind is None:
             progress.start(path, _known_size(fd))
             _scan_lines(scanner, path, fd, sink, progress)
+        elif column is None:
+            raise InputError(f"cannot read {path} as lines: it is {kind} data; name its column of names with --column")
         else:
             _scan_column(scanner, path, kind, column, sink, progress)
     finally:
