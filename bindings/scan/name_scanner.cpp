@@ -14,6 +14,23 @@ const char* find_line_feed(const char* from, std::size_t size) noexcept {
     return static_cast<const char*>(std::memchr(from, '\n', size));
 }
 
+// How far past a line the scan for ASCII looks ahead, so that most lines are
+// known to be ASCII (and so UTF-8) without a look of their own, while a call
+// that stops early has looked at little more than it used.
+constexpr std::size_t kAsciiLookahead = 8 << 10;
+
+// Whether the line [start, end) holds nothing but ASCII, where `*known` is
+// the end of the bytes found to be ASCII so far; moves `*known` on.
+bool known_ascii(const char* start, const char* end, const char* block_end, const char** known) noexcept {
+    if (end <= *known) {
+        return true;
+    }
+    const char* const from = std::max(*known, start);
+    const char* const limit = std::max(end, from + std::min<std::size_t>(kAsciiLookahead, block_end - from));
+    *known = first_non_ascii(from, limit);
+    return end <= *known;
+}
+
 }  // namespace
 
 void NameScanner::start_source(std::string_view text_label, std::string_view json_label) {
@@ -49,6 +66,7 @@ std::size_t NameScanner::feed(std::string_view block, std::size_t at) {
             return at;
         }
     }
+    const char* ascii_until = base + at;  // the bytes before it are ASCII
     while (at < end) {
         const char* const start = base + at;
         const char* const line_feed = find_line_feed(start, end - at);
@@ -56,7 +74,7 @@ std::size_t NameScanner::feed(std::string_view block, std::size_t at) {
             return extend_partial(block.substr(at)) ? end : at;
         }
         std::string_view text(start, static_cast<std::size_t>(line_feed - start));
-        if (!is_valid_utf8(text)) {
+        if (!known_ascii(start, line_feed, base + end, &ascii_until) && !is_valid_utf8(text)) {
             undecodable_ = line_;
             return at;
         }

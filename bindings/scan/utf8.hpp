@@ -100,6 +100,24 @@ private:
     std::uint8_t high_ = 0xBF;
 };
 
+// The first byte from `from` on that is not ASCII, or `end`: 32 bytes at a
+// time while there are 32.
+[[nodiscard]] inline const char* first_non_ascii(const char* from, const char* end) noexcept {
+    constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+    while (end - from >= 32) {
+        std::uint64_t words[4];
+        std::memcpy(words, from, sizeof words);
+        if (((words[0] | words[1] | words[2] | words[3]) & kHighBits) != 0) {
+            break;
+        }
+        from += 32;
+    }
+    while (from != end && static_cast<unsigned char>(*from) < 0x80) {
+        ++from;
+    }
+    return from;
+}
+
 // Whether every byte of `text` is ASCII: eight bytes at a time, the last
 // eight overlapping, with no branch per byte (names are short and ASCII).
 [[nodiscard]] inline bool is_ascii(std::string_view text) noexcept {
