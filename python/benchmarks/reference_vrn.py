@@ -1,6 +1,5 @@
 """A VRN parser in pure Python (`re` for the grammar, `uuid` for the two UUID
-fields): the yardstick that python/benchmarks/throughput.py measures the module
-against, and a second opinion that the test suite compares with the module.
+fields): a second opinion that the test suite compares with the module.
 
 It makes the same checks in the same order as the kernel's parser and reports
 the same tokens, byte lengths included. One trap it steers around: `uuid.UUID`

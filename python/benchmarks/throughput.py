@@ -1,117 +1,177 @@
-"""Throughput of `vrn check` against the same loop in pure Python.
+"""Throughput of `vrn check` against the plain Python loop, and its memory on
+long inputs.
 
-Writes a file of generated names (valid and invalid mixed, see names.py), then
-times `vrn check FILE` and python/benchmarks/pure_check.py on it (the same command
-with the pure-Python reference checker of reference_vrn.py in place of the
-module), each run as its own process with its output sent to a file, and
-checks that both wrote exactly the same report. Reports the best of --repeat
-runs as names per second, by wall-clock time and by the processor time of the
-process (steadier on a shared machine).
+Writes generated names (valid and invalid mixed, see names.py) and times, in
+the same run, `vrn check` and python/benchmarks/plain_check.py (read the
+lines, check each with one regular expression, print the invalid ones) on:
 
-Both commands share the reading, the splitting into `str` lines and the
-report, which cost about as much per name as the module's check itself; so it
-also times the two checkers alone, mapped over names already in memory.
+    text, one name in five invalid       one million names (97 MB)
+    text, one name in fifty invalid      one million names (86 MB)
+    Parquet, one name in five invalid    the same names as a string column
 
-    scripts/bench-throughput           # installs into .venv, then runs this
-    python python/benchmarks/throughput.py --count 1000000 --repeat 3
+Each command runs as its own process with its output sent to a file, best of
+--repeat runs, by wall-clock time and by the processor time of the process
+(steadier on a shared machine). Both must report the same lines as invalid.
+`vrn check` of an empty file is timed too: the start-up of the interpreter
+and the command, which the "net" figures take off. The children run without
+PYTHONUNBUFFERED (which would make the plain loop write line by line).
+
+With --long it also runs the inputs that show flat memory: ten million names
+(970 MB) and a single line of 1 GB, giving the time and the peak resident
+memory (VmHWM) of each.
+
+    scripts/bench-throughput                   # installs into .venv, then runs this
+    python python/benchmarks/throughput.py --repeat 5 --long
 """
 
 from __future__ import annotations
 
 import argparse
-import itertools
 import os
 import platform
+import re
 import shutil
 import subprocess
 import sys
 import time
-from collections.abc import Callable
 from pathlib import Path
 
 import names
-import reference_vrn
-import veltrane_py_bindings
 
 HERE = Path(__file__).resolve().parent
+CHILD_ENV = {key: value for key, value in os.environ.items() if key not in ("PYTHONUNBUFFERED", "PYTHONDONTWRITEBYTECODE")}
+PEAK_SCRIPT = """
+import sys
+from veltrane_vrn import cli
+status = cli.main(sys.argv[1:])
+peak = [line for line in open("/proc/self/status") if line.startswith("VmHWM:")]
+print(peak[0].split()[1], file=sys.stderr)
+sys.exit(status)
+"""
 
 
-def best_times(command: list[str], output: Path, repeat: int) -> tuple[float, float]:
+def timed(command: list[str], output: Path, repeat: int) -> tuple[float, float]:
     """The shortest wall time and the shortest processor time (user and
     system) of `repeat` runs; the exit status must be 0 or 1."""
     walls, cpus = [], []
     for _ in range(repeat):
         with open(output, "wb") as out:
             start = time.perf_counter()
-            child = subprocess.Popen(command, stdout=out)
+            child = subprocess.Popen(command, stdout=out, env=CHILD_ENV)
             _, status, usage = os.wait4(child.pid, 0)
             walls.append(time.perf_counter() - start)
-            child.returncode = os.waitstatus_to_exitcode(status)
         cpus.append(usage.ru_utime + usage.ru_stime)
-        if child.returncode not in (0, 1):
-            sys.exit(f"{' '.join(command)} failed with exit status {child.returncode}")
+        if os.waitstatus_to_exitcode(status) not in (0, 1):
+            sys.exit(f"{' '.join(command)} failed with exit status {os.waitstatus_to_exitcode(status)}")
     return min(walls), min(cpus)
 
 
-def best_call_time(check: Callable[[str], str], sample: list[str], repeat: int) -> float:
-    """Processor seconds per name of `check` mapped over `sample`, best of `repeat`."""
-    best = float("inf")
-    for _ in range(repeat):
-        start = time.process_time()
-        for _ in map(check, sample):
-            pass
-        best = min(best, time.process_time() - start)
-    return best / len(sample)
+def reported_lines(output: Path) -> list[int]:
+    """The line numbers of the names a report calls invalid."""
+    pattern = re.compile(rb"^[^\n]*?:(\d+): ", re.M)
+    return [int(number) for number in pattern.findall(output.read_bytes())]
+
+
+def sample(directory: Path, count: int, invalid_share: float) -> Path:
+    path = directory / f"names-{count}-{invalid_share:g}.txt"
+    if not path.exists():
+        print(f"writing {count:,} names to {path}", file=sys.stderr)
+        partial = path.with_suffix(".partial")
+        names.write(str(partial), count, invalid_share=invalid_share)
+        partial.replace(path)
+    return path
+
+
+def parquet_sample(text: Path) -> Path:
+    path = text.with_suffix(".parquet")
+    if not path.exists():
+        import pyarrow as pa
+        import pyarrow.parquet as pq
+
+        with open(text, encoding="utf-8", newline="\n") as lines:
+            column = pa.array([line[:-1] for line in lines], pa.string())
+        pq.write_table(pa.table({"name": column}), path, row_group_size=64 << 10)
+    return path
+
+
+def one_line_sample(directory: Path, size: int) -> Path:
+    path = directory / f"one-line-{size >> 20}MiB.txt"
+    if not path.exists():
+        print(f"writing a line of {size:,} bytes to {path}", file=sys.stderr)
+        chunk = b"vrn:vlt:iam:::" + b"a" * ((1 << 20) - 14)
+        with open(path.with_suffix(".partial"), "wb") as out:
+            for _ in range(size >> 20):
+                out.write(chunk)
+                chunk = b"a" * (1 << 20)
+        path.with_suffix(".partial").replace(path)
+    return path
+
+
+def peak_run(python: str, argv: list[str]) -> tuple[float, float, int]:
+    """Wall time, processor time and peak resident memory (KiB) of one run
+    of `vrn ARGV...` (in a wrapper that reads its own VmHWM at the end)."""
+    start = time.perf_counter()
+    child = subprocess.Popen(
+        [python, "-c", PEAK_SCRIPT, *argv], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=CHILD_ENV
+    )
+    _, status, usage = os.wait4(child.pid, 0)
+    wall = time.perf_counter() - start
+    child.returncode = os.waitstatus_to_exitcode(status)
+    assert child.stderr is not None
+    peak = int(child.stderr.read().split()[-1])
+    return wall, usage.ru_utime + usage.ru_stime, peak
 
 
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--count", type=int, default=1_000_000, help="names in the file (default: 1000000)")
-    parser.add_argument(
-        "--invalid-share", type=float, default=0.2, help="share of invalid names in the file (default: 0.2)"
-    )
-    parser.add_argument("--repeat", type=int, default=3, help="runs of each, the best counts (default: 3)")
-    parser.add_argument(
-        "--dir", type=Path, default=HERE.parents[1] / "build" / "bench-throughput", help="work folder"
-    )
+    parser.add_argument("--count", type=int, default=1_000_000, help="names per sample (default: 1000000)")
+    parser.add_argument("--repeat", type=int, default=3, help="runs of each command, the best counts (default: 3)")
+    parser.add_argument("--long", action="store_true", help="also ten million names and a line of 1 GB")
+    parser.add_argument("--dir", type=Path, default=HERE.parents[1] / "build" / "bench-throughput", help="work folder")
     parser.add_argument("--vrn", default=shutil.which("vrn") or "vrn", help="the vrn command to time")
     args = parser.parse_args()
-
     args.dir.mkdir(parents=True, exist_ok=True)
-    sample = args.dir / f"names-{args.count}-{args.invalid_share:g}.txt"
-    if not sample.exists():
-        print(f"writing {args.count:,} names to {sample}", file=sys.stderr)
-        partial = sample.with_suffix(".partial")
-        names.write(str(partial), args.count, invalid_share=args.invalid_share)
-        partial.replace(sample)
+    python = sys.executable
+    plain = [python, str(HERE / "plain_check.py")]
 
-    module_out = args.dir / "vrn-check.out"
-    pure_out = args.dir / "pure-check.out"
-    module_wall, module_cpu = best_times([args.vrn, "check", "-f", str(sample)], module_out, args.repeat)
-    pure_wall, pure_cpu = best_times([sys.executable, str(HERE / "pure_check.py"), str(sample)], pure_out, args.repeat)
-    if module_out.read_bytes() != pure_out.read_bytes():
-        sys.exit(f"the reports differ: compare {module_out} and {pure_out}")
-    summary = module_out.read_text(encoding="utf-8").splitlines()[-1]
+    empty = args.dir / "empty.txt"
+    empty.write_bytes(b"")
+    start_wall, start_cpu = timed([args.vrn, "check", "-f", str(empty)], args.dir / "empty.out", args.repeat * 3)
 
-    with open(sample, encoding="utf-8", newline="\n") as lines:
-        in_memory = [line[:-1] for line in itertools.islice(lines, 200_000)]
-    module_call = best_call_time(veltrane_py_bindings.vrn_error_kind, in_memory, args.repeat)
-    pure_call = best_call_time(reference_vrn.error_kind, in_memory, args.repeat)
-
+    one_in_five = sample(args.dir, args.count, 0.2)
+    cases = [
+        ("text, 1 in 5 invalid", [str(one_in_five)], []),
+        ("text, 1 in 50 invalid", [str(sample(args.dir, args.count, 0.02))], []),
+        ("Parquet, 1 in 5 invalid", [str(parquet_sample(one_in_five))], ["--column", "name"]),
+    ]
     n = args.count
-    print(f"{n:,} names, {sample.stat().st_size / 1e6:.0f} MB ({summary}); best of {args.repeat} runs")
-    print(f"Python {platform.python_version()}, {platform.machine()}, {os.cpu_count()} cores")
-    print(f"{'':<32} {'wall s':>8} {'names/s':>12} {'cpu s':>8} {'names/s':>12}")
-    for label, wall, cpu in [
-        ("vrn check FILE (module)", module_wall, module_cpu),
-        ("same loop, pure Python", pure_wall, pure_cpu),
-    ]:
-        print(f"{label:<32} {wall:8.3f} {n / wall:12,.0f} {cpu:8.3f} {n / cpu:12,.0f}")
-    print(f"{'ratio':<32} {pure_wall / module_wall:7.1f}x {'':>12} {pure_cpu / module_cpu:7.1f}x")
-    print(f"checker alone, {len(in_memory):,} names in memory (cpu per name):")
-    print(f"{'  vrn_error_kind (module)':<32} {module_call * 1e9:6.0f} ns {1 / module_call:12,.0f} names/s")
-    print(f"{'  error_kind (pure Python)':<32} {pure_call * 1e9:6.0f} ns {1 / pure_call:12,.0f} names/s")
-    print(f"{'  ratio':<32} {pure_call / module_call:7.1f}x")
+    print(f"{n:,} names per case; best of {args.repeat} runs; Python {platform.python_version()}, "
+          f"{platform.machine()}, {os.cpu_count()} cores")
+    print(f"start-up (vrn check of an empty file): {start_wall * 1e3:.0f} ms wall, {start_cpu * 1e3:.0f} ms cpu")
+    header = f"{'':<26} {'vrn wall s':>10} {'names/s':>11} {'plain wall s':>12} {'names/s':>9} {'ratio':>6}"
+    print(header + f" {'cpu ratio':>9} {'net names/s':>12} {'net ratio':>9}")
+    for label, files, options in cases:
+        vrn_out, plain_out = args.dir / "vrn-check.out", args.dir / "plain-check.out"
+        vrn_wall, vrn_cpu = timed([args.vrn, "check", *options, *[f"-f{path}" for path in files]], vrn_out, args.repeat)
+        plain_wall, plain_cpu = timed([*plain, *options, *files], plain_out, args.repeat)
+        if reported_lines(vrn_out) != reported_lines(plain_out):
+            sys.exit(f"{label}: the two report different lines: compare {vrn_out} and {plain_out}")
+        net_wall = max(vrn_wall - start_wall, 1e-9)
+        print(
+            f"{label:<26} {vrn_wall:10.3f} {n / vrn_wall:11,.0f} {plain_wall:12.3f} {n / plain_wall:9,.0f} "
+            f"{plain_wall / vrn_wall:5.1f}x {plain_cpu / vrn_cpu:8.1f}x {n / net_wall:12,.0f} "
+            f"{plain_wall / net_wall:8.1f}x"
+        )
+
+    if args.long:
+        print("long inputs (one run each):")
+        ten_million = sample(args.dir, 10_000_000, 0.2)
+        one_line = one_line_sample(args.dir, 1 << 30)
+        for label, path in [("ten million names", ten_million), ("one line of 1 GiB", one_line)]:
+            wall, cpu, peak = peak_run(python, ["check", "-f", str(path)])
+            size = path.stat().st_size
+            print(f"  {label:<20} {size / 1e6:6.0f} MB  {wall:6.2f} s wall  {cpu:6.2f} s cpu  "
+                  f"peak resident memory {peak / 1024:5.1f} MiB")
     return 0
 
 

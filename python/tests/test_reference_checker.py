@@ -1,5 +1,7 @@
-"""The pure-Python reference checker of the throughput benchmark agrees with
-the module, so that the benchmark compares two checkers that do the same job."""
+"""The pure-Python checkers of the benchmarks agree with the module: the
+reference checker on every token, and the plain loop's single regular
+expression on which names are valid, so that the throughput benchmark
+compares two commands that do the same job."""
 
 from __future__ import annotations
 
@@ -12,6 +14,7 @@ from vrn_helpers import ID, ROOT, VALID
 
 sys.path.insert(0, str(ROOT / "python" / "benchmarks"))
 import names  # noqa: E402
+import plain_check  # noqa: E402
 import reference_vrn  # noqa: E402
 
 TOKENS = {
@@ -31,6 +34,11 @@ def test_reference_agrees_with_the_module_on_a_generated_sample() -> None:
         if (expected := vrn.vrn_error_kind(name)) != reference_vrn.error_kind(name)
     ]
     assert disagreements == []
+    assert [name for name in sample if plain_valid(name) != (vrn.vrn_error_kind(name) == "")] == []
+
+
+def plain_valid(name: str) -> bool:
+    return len(name) <= plain_check.MAX_VRN_LEN and plain_check.VRN.fullmatch(name) is not None
 
 
 @pytest.mark.parametrize(
@@ -59,6 +67,7 @@ def test_reference_agrees_with_the_module_on_a_generated_sample() -> None:
 )
 def test_reference_agrees_with_the_module_on_edge_cases(name: str) -> None:
     assert reference_vrn.error_kind(name) == vrn.vrn_error_kind(name)
+    assert plain_valid(name) == (vrn.vrn_error_kind(name) == "")
 
 
 def test_reference_fields_match_the_module() -> None:
