@@ -144,11 +144,19 @@ def _byte_writer(stream: TextIO) -> Callable[[bytes], object]:
     """Writes UTF-8 bytes to `stream`: straight to its binary buffer when it
     encodes as UTF-8 (flushed at once when it is line-buffered, as on a
     terminal), else decoded, through the text layer."""
-    buffer: io.BufferedIOBase | None = getattr(stream, "buffer", None)
+    buffer: io.BufferedIOBase | io.RawIOBase | None = getattr(stream, "buffer", None)
     encoding: str | None = getattr(stream, "encoding", None)
     if buffer is None or not encoding or codecs.lookup(encoding).name != "utf-8":
         return lambda data: stream.write(data.decode("utf-8"))
     stream.flush()  # anything written as text goes first
+    if isinstance(buffer, io.RawIOBase):  # unbuffered (python -u): a write may take only part
+
+        def write_all(data: bytes) -> None:
+            rest = memoryview(data)
+            while rest:
+                rest = rest[buffer.write(rest) or 0 :]
+
+        return write_all
     if not getattr(stream, "line_buffering", False):
         return buffer.write
 
