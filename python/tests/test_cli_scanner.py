@@ -6,17 +6,27 @@ than a bounded report, and it scans without the interpreter lock."""
 from __future__ import annotations
 
 import json
+import os
 import threading
 import time
 
 import pytest
 import scan_model
-from hypothesis import given, settings, strategies as st
+from hypothesis import HealthCheck, given, settings, strategies as st
 from vrn_helpers import CANONICAL, ID, VALID
 
 from veltrane_vrn._columns import NameScanner
 
 COMMANDS = ["check", "canon", "fields", "cedar"]
+
+# Under a memory tool or on an emulated processor everything runs many times
+# slower: fewer examples, and no judging of hypothesis's own speed.
+SLOW_MACHINE = bool(os.environ.get("VELTRANE_MEMORY_TOOL") or os.environ.get("VELTRANE_EMULATED"))
+HEALTH = list(HealthCheck) if SLOW_MACHINE else []
+
+
+def examples(count: int) -> int:
+    return max(10, count // 10) if SLOW_MACHINE else count
 
 # Pieces of input: names of every outcome, text that JSON must escape, bytes
 # that are not UTF-8 (a lone continuation byte, a cut character, an encoded
@@ -73,7 +83,7 @@ def scan(data: bytes, cuts: list[int], command: str, as_json: bool) -> tuple[lis
 
 @pytest.mark.parametrize("as_json", [False, True], ids=["text", "json"])
 @pytest.mark.parametrize("command", COMMANDS)
-@settings(max_examples=60, deadline=None)
+@settings(max_examples=examples(60), deadline=None, suppress_health_check=HEALTH)
 @given(data=st.data())
 def test_any_input_cut_anywhere_gives_the_plain_report(command: str, as_json: bool, data: st.DataObject) -> None:
     text = data.draw(inputs)
@@ -82,7 +92,7 @@ def test_any_input_cut_anywhere_gives_the_plain_report(command: str, as_json: bo
     assert scan(text, cuts, command, as_json) == (scan_model.joined(expected), undecodable)
 
 
-@settings(max_examples=200, deadline=None)
+@settings(max_examples=examples(200), deadline=None, suppress_health_check=HEALTH)
 @given(text=st.binary(max_size=40), cut=st.integers(0, 40))
 def test_a_line_is_refused_exactly_when_python_cannot_decode_it(text: bytes, cut: int) -> None:
     data = b"ok\n" + text + b"\nlast\n"
@@ -90,7 +100,7 @@ def test_a_line_is_refused_exactly_when_python_cannot_decode_it(text: bytes, cut
     assert scan(data, [min(cut, len(data))], "check", False) == (scan_model.joined(expected), undecodable)
 
 
-@settings(max_examples=200, deadline=None)
+@settings(max_examples=examples(200), deadline=None, suppress_health_check=HEALTH)
 @given(name=st.text(max_size=60))
 def test_json_records_are_byte_for_byte_those_of_json_dumps(name: str) -> None:
     # Any text without surrogates: every str that UTF-8 input can hold.
