@@ -118,3 +118,15 @@ build_modules() {
     -DVELTRANE_BUILD_BINDINGS=ON -DVELTRANE_BUILD_TEST_MODULE=ON "$@" >/dev/null
   nice cmake --build "$dir" -j "$(nproc)"
 }
+
+# Cross-builds, in $1, both extension modules and the test-only module for
+# 64-bit Arm (Release, as the wheel is built), against the first
+# interpreter's headers: the 3.12 stable ABI is the same on every 64-bit Linux.
+# Needs crossbuild-essential-arm64 and use_build_tools.
+build_modules_arm64() {
+  local dir=$1 python include
+  python=$(first_python) || return 1
+  include=$("$python" -c 'import sysconfig; print(sysconfig.get_paths()["include"])')
+  build_modules "$python" "$dir" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/aarch64-linux-gnu.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DPython_INCLUDE_DIR="$include"
+}
