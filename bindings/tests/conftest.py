@@ -13,13 +13,15 @@ if _test_module_dir:
     sys.path.insert(0, _test_module_dir)
 
 # Under a memory tool (scripts/sanitize, scripts/memcheck set VELTRANE_MEMORY_TOOL)
+# or on an emulated processor (scripts/arm64-python sets VELTRANE_EMULATED)
 # everything runs many times slower: hypothesis must not judge generation speed
-# or deadlines there.
-if os.environ.get("VELTRANE_MEMORY_TOOL"):
+# or deadlines there. The profile holds for every test of the run, those of
+# python/tests too when they run in the same session.
+if os.environ.get("VELTRANE_MEMORY_TOOL") or os.environ.get("VELTRANE_EMULATED"):
     from hypothesis import HealthCheck, settings
 
-    settings.register_profile("memory-tool", deadline=None, suppress_health_check=list(HealthCheck))
-    settings.load_profile("memory-tool")
+    settings.register_profile("slow-machine", deadline=None, suppress_health_check=list(HealthCheck))
+    settings.load_profile("slow-machine")
 
 VALID_ID = "0190c3a2-7b1e-7000-8000-00000000abcd"
 VALID_ORG = "6f1d2c3b-4a59-4e6f-8a7b-9c0d1e2f3a4b"
