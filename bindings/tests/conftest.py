@@ -16,11 +16,13 @@ if _test_module_dir:
 # or on an emulated processor (scripts/arm64-python sets VELTRANE_EMULATED)
 # everything runs many times slower: hypothesis must not judge generation speed
 # or deadlines there. The profile holds for every test of the run, those of
-# python/tests too when they run in the same session.
+# python/tests too when they run in the same session. VELTRANE_HYPOTHESIS_EXAMPLES
+# sets the examples of the tests that do not set their own (a short run's).
 if os.environ.get("VELTRANE_MEMORY_TOOL") or os.environ.get("VELTRANE_EMULATED"):
     from hypothesis import HealthCheck, settings
 
-    settings.register_profile("slow-machine", deadline=None, suppress_health_check=list(HealthCheck))
+    settings.register_profile("slow-machine", deadline=None, suppress_health_check=list(HealthCheck),
+                              max_examples=int(os.environ.get("VELTRANE_HYPOTHESIS_EXAMPLES", "100")))
     settings.load_profile("slow-machine")
 
 VALID_ID = "0190c3a2-7b1e-7000-8000-00000000abcd"
