@@ -23,11 +23,12 @@ uuids = st.builds(lambda n, upper: str(uuid.UUID(int=n)).upper() if upper else s
                   st.integers(0, 2**128 - 1), st.booleans())
 fields = st.tuples(identifiers, regions, st.one_of(st.just(""), uuids), identifiers, uuids)
 
-# Under a memory tool (VELTRANE_MEMORY_TOOL) everything runs many times slower:
-# hypothesis must not judge the speed of generation or of a test there.
-UNDER_MEMORY_TOOL = bool(os.environ.get("VELTRANE_MEMORY_TOOL"))
-relaxed = settings(suppress_health_check=list(HealthCheck) if UNDER_MEMORY_TOOL else [],
-                   deadline=None if UNDER_MEMORY_TOOL else 200)
+# Under a memory tool (VELTRANE_MEMORY_TOOL) or on an emulated processor
+# (VELTRANE_EMULATED) everything runs many times slower: hypothesis must not
+# judge the speed of generation or of a test there.
+SLOW_MACHINE = bool(os.environ.get("VELTRANE_MEMORY_TOOL") or os.environ.get("VELTRANE_EMULATED"))
+relaxed = settings(suppress_health_check=list(HealthCheck) if SLOW_MACHINE else [],
+                   deadline=None if SLOW_MACHINE else 200)
 
 
 def join(service, region, org, resource_type, resource_id):
