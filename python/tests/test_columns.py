@@ -13,11 +13,11 @@ import pytest
 import veltrane_py_bindings as per_call
 from arrow_producer import ArrowArray, Producer, call_release_without_interpreter, capsule_pointer
 from columns_helpers import (FIELDS, HEX, ID, ONE_TEXT, ORG, SAMPLES, VALID, column_outcome, expected_column,
-                             fields_outcome, per_row)
+                             fields_outcome, need, per_row)
 
 from veltrane_vrn import _columns, columns
 
-pa = pytest.importorskip("pyarrow")
+pa = need("pyarrow")
 
 
 def layouts(rows: list[str | None]) -> dict[str, Any]:

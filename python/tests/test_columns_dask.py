@@ -10,16 +10,16 @@ from typing import Any
 
 import pytest
 import veltrane_py_bindings as per_call
-from columns_helpers import SAMPLES
+from columns_helpers import SAMPLES, need
 
 from veltrane_vrn import columns
 
-dd = pytest.importorskip("dask.dataframe")
-distributed = pytest.importorskip("distributed")
-pa = pytest.importorskip("pyarrow")
-pq = pytest.importorskip("pyarrow.parquet")
-pd = pytest.importorskip("pandas")
-cloudpickle = pytest.importorskip("cloudpickle")
+dd = need("dask.dataframe")
+distributed = need("distributed")
+pa = need("pyarrow")
+pq = need("pyarrow.parquet")
+pd = need("pandas")
+cloudpickle = need("cloudpickle")
 
 # The workers import veltrane_vrn themselves; this module's functions travel by value.
 cloudpickle.register_pickle_by_value(sys.modules[__name__])

@@ -9,7 +9,7 @@ from typing import Any
 
 import pytest
 import veltrane_py_bindings as per_call
-from columns_helpers import SAMPLES
+from columns_helpers import SAMPLES, need
 
 from veltrane_vrn import columns
 
@@ -25,7 +25,7 @@ def expected_services(names: list[str | None]) -> list[str | None]:
 
 
 def test_polars_map_batches() -> None:
-    pl = pytest.importorskip("polars")
+    pl = need("polars")
     frame = pl.DataFrame({"name": NAMES})
     out = frame.with_columns(
         kind=pl.col("name").map_batches(lambda s: pl.Series(columns.vrn_error_kind(s)), return_dtype=pl.String),
@@ -44,8 +44,8 @@ def test_polars_map_batches() -> None:
 
 
 def test_duckdb_results_in_and_out() -> None:
-    duckdb = pytest.importorskip("duckdb")
-    pa = pytest.importorskip("pyarrow")
+    duckdb = need("duckdb")
+    pa = need("pyarrow")
     connection = duckdb.connect()
     names = pa.table({"name": NAMES})  # noqa: F841 - found by DuckDB's replacement scan
     kinds = columns.vrn_error_kind(connection.sql("select name from names"))
@@ -58,8 +58,8 @@ def test_duckdb_results_in_and_out() -> None:
 
 
 def test_pandas_arrow_backed_strings() -> None:
-    pd = pytest.importorskip("pandas")
-    pytest.importorskip("pyarrow")
+    pd = need("pandas")
+    need("pyarrow")
     if int(pd.__version__.split(".")[0]) < 3:
         pytest.skip("pandas 3 exchanges Series through the Arrow PyCapsule interface")
     series = pd.Series(NAMES, dtype="str")
@@ -84,11 +84,11 @@ def test_the_readme_one_liners_run(tmp_path: Any, monkeypatch: pytest.MonkeyPatc
     from vrn_helpers import ROOT
 
     engines = {"pyarrow": "pyarrow", "polars": "polars", "DuckDB": "duckdb", "pandas": "pandas", "Dask": "dask.dataframe"}
-    modules = {name: pytest.importorskip(module) for name, module in engines.items()}
+    modules = {name: need(module) for name, module in engines.items()}
     readme = (ROOT / "README.md").read_text(encoding="utf-8")
     lines = {engine: line for line, engine in re.findall(r"^(.*?)\s+# (\w+)$", readme, flags=re.M) if engine in engines}
     assert set(lines) == set(engines)
-    pq = pytest.importorskip("pyarrow.parquet")
+    pq = need("pyarrow.parquet")
     monkeypatch.chdir(tmp_path)
     pq.write_table(modules["pyarrow"].table({"name": NAMES}), "names.parquet")
     scope = {"pa": modules["pyarrow"], "pq": pq, "pl": modules["polars"], "duckdb": modules["DuckDB"],

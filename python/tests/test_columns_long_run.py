@@ -12,14 +12,14 @@ from typing import Any
 
 import pytest
 import veltrane_py_bindings as per_call
-from columns_helpers import SAMPLES
+from columns_helpers import SAMPLES, need
 
 from veltrane_vrn import columns
 
 if not os.environ.get("VELTRANE_LONG_RUN"):
     pytest.skip("the long run's engines (set VELTRANE_LONG_RUN, as scripts/harden does)", allow_module_level=True)
 
-pa = pytest.importorskip("pyarrow")
+pa = need("pyarrow")
 
 NAMES = ([s for s in SAMPLES if s is not None] + [None]) * 50
 EXPECTED = [None if n is None else per_call.vrn_error_kind(n) for n in NAMES]
@@ -35,7 +35,7 @@ def with_kinds(batches: Iterator[Any]) -> Iterator[Any]:
 
 
 def test_spark_map_in_arrow_in_local_mode() -> None:
-    pyspark_sql = pytest.importorskip("pyspark.sql")
+    pyspark_sql = need("pyspark.sql")
     os.environ.setdefault("PYSPARK_PYTHON", sys.executable)
     spark = (pyspark_sql.SparkSession.builder.master("local[2]").appName("veltrane-columns")
              .config("spark.ui.enabled", "false").getOrCreate())
@@ -49,7 +49,7 @@ def test_spark_map_in_arrow_in_local_mode() -> None:
 
 
 def test_ray_data_map_batches_over_pyarrow() -> None:
-    ray = pytest.importorskip("ray")
+    ray = need("ray")
     ray.init(num_cpus=2, include_dashboard=False, ignore_reinit_error=True, log_to_driver=False)
     try:
         table = pa.table({"id": list(range(len(NAMES))), "name": NAMES})

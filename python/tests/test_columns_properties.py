@@ -10,14 +10,13 @@ import os
 import uuid
 from typing import Any
 
-import pytest
 import veltrane_py_bindings as per_call
-from columns_helpers import FIELDS, ONE_TEXT, SAMPLES, column_outcome, expected_column, fields_outcome, per_row
+from columns_helpers import FIELDS, ONE_TEXT, SAMPLES, column_outcome, expected_column, fields_outcome, need, per_row
 from hypothesis import HealthCheck, given, settings, strategies as st
 
 from veltrane_vrn import columns
 
-pa = pytest.importorskip("pyarrow")
+pa = need("pyarrow")
 
 EXAMPLES = int(os.environ.get("VELTRANE_COLUMN_EXAMPLES", "150"))
 # Under a memory tool (VELTRANE_MEMORY_TOOL) everything is many times slower:

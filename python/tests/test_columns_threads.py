@@ -7,12 +7,11 @@ from __future__ import annotations
 import os
 import threading
 
-import pytest
-from columns_helpers import SAMPLES, VALID
+from columns_helpers import SAMPLES, VALID, need
 
 from veltrane_vrn import _columns, columns
 
-pa = pytest.importorskip("pyarrow")
+pa = need("pyarrow")
 
 # Generous: under valgrind a thread may take a long time to get there.
 TIMEOUT_MS = 120_000 if os.environ.get("VELTRANE_MEMORY_TOOL") else 20_000
