@@ -190,8 +190,7 @@ VELTRANE_SIMD_TARGET TextMasks<kWords> text_masks(const char* p, std::size_t n) 
 // and holds no fault.
 template <class Bits>
 VELTRANE_SIMD_TARGET bool field_ok(const Bits& faults, const Bits& before, const Bits& after) noexcept {
-    const Bits field = after - before.up_one();
-    return field.any() && !(faults & field).any();
+    return faults.clear_between(before, after);
 }
 
 // The 36 bytes at `at` are a hyphenated UUID: '-' exactly at 8, 13, 18 and

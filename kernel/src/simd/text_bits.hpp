@@ -73,6 +73,13 @@ public:
     [[nodiscard]] VELTRANE_SIMD_TARGET std::uint64_t window36(std::size_t at) const noexcept {
         return static_cast<std::uint64_t>(v_ >> at) & ((std::uint64_t{1} << 36) - 1);
     }
+    // Whether there is a byte strictly between the separators whose isolated
+    // bits are `before` and `after` (before below after), and none of those
+    // bytes has its bit set here.
+    [[nodiscard]] VELTRANE_SIMD_TARGET bool clear_between(IntegerBits before, IntegerBits after) const noexcept {
+        const Word field = after.v_ - (before.v_ << 1);
+        return field != 0 && (v_ & field) == 0;
+    }
 
 private:
     VELTRANE_SIMD_TARGET explicit IntegerBits(Word v) noexcept : v_(v) {}
@@ -116,6 +123,10 @@ public:
     [[nodiscard]] VELTRANE_SIMD_TARGET std::uint64_t window36(std::size_t at) const noexcept {
         const std::uint64_t bits = at >= 64 ? hi_ >> (at - 64) : lo_ >> at | (hi_ << 1) << (63 - at);
         return bits & ((std::uint64_t{1} << 36) - 1);
+    }
+    [[nodiscard]] VELTRANE_SIMD_TARGET bool clear_between(PairBits before, PairBits after) const noexcept {
+        const PairBits field = after - before.up_one();
+        return field.any() && !(*this & field).any();
     }
 
 private:
@@ -206,6 +217,21 @@ public:
             if (w_[w] != 0) return 64 * w + static_cast<std::size_t>(std::countr_zero(w_[w]));
         }
         return 64 * kWords;
+    }
+    // By positions: the words between hold the field's middle whole, so
+    // only the first and the last need a mask.
+    [[nodiscard]] VELTRANE_SIMD_TARGET bool clear_between(const ArrayBits& before, const ArrayBits& after) const noexcept {
+        const std::size_t begin = before.lowest() + 1;
+        const std::size_t end = after.lowest();
+        if (begin >= end) return false;
+        const std::size_t first = begin / 64;
+        const std::size_t last = (end - 1) / 64;
+        const std::uint64_t from = ~std::uint64_t{0} << (begin % 64);
+        const std::uint64_t below = ~std::uint64_t{0} >> (63 - (end - 1) % 64);
+        if (first == last) return (w_[first] & from & below) == 0;
+        std::uint64_t found = (w_[first] & from) | (w_[last] & below);
+        for (std::size_t w = first + 1; w < last; ++w) found |= w_[w];
+        return found == 0;
     }
     [[nodiscard]] VELTRANE_SIMD_TARGET std::uint64_t window36(std::size_t at) const noexcept {
         const std::size_t word = at / 64;
