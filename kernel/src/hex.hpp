@@ -1,4 +1,4 @@
-// Hex digit tables for the entropy text of minting and for UUID rendering.
+// The hex digit table for the entropy text of minting.
 // Private to the kernel's sources.
 #pragma once
 
@@ -20,9 +20,6 @@ inline constexpr std::array<std::uint8_t, 256> kHexValueLower = [] {
     for (int c = 'a'; c <= 'f'; ++c) table[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c - 'a' + 10);
     return table;
 }();
-
-inline constexpr std::array<char, 16> kLowerHexDigits = {'0', '1', '2', '3', '4', '5', '6', '7',
-                                                         '8', '9', 'a', 'b', 'c', 'd', 'e', 'f'};
 
 [[nodiscard]] constexpr std::uint8_t hex_value_lower(char c) noexcept {
     return kHexValueLower[static_cast<unsigned char>(c)];

@@ -32,6 +32,36 @@ inline std::uint32_t load_half_word(const char* p) noexcept {
     return word;
 }
 
+// Writes eight bytes to `p`, the low byte of `word` first, whatever the host order.
+inline void store_word(char* p, std::uint64_t word) noexcept {
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+    std::memcpy(p, &word, sizeof word);
+}
+
+inline void store_half_word(char* p, std::uint32_t word) noexcept {
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap32(word);
+    std::memcpy(p, &word, sizeof word);
+}
+
+// The eight lowercase hex digits of the four bytes at `bytes` (the first
+// byte's high nibble first), as eight characters in a word, the first in
+// the low byte.
+inline std::uint64_t hex_of_four(const std::uint8_t* bytes) noexcept {
+    std::uint32_t four;
+    std::memcpy(&four, bytes, sizeof four);
+    if constexpr (std::endian::native == std::endian::big) four = __builtin_bswap32(four);
+    // Spread the bytes to one per 16-bit lane, then each byte's high nibble
+    // to the lane's low byte and its low nibble to the high byte.
+    std::uint64_t x = four;
+    x = (x | x << 16) & 0x0000FFFF0000FFFFull;
+    x = (x | x << 8) & 0x00FF00FF00FF00FFull;
+    x = (x & 0x00F000F000F000F0ull) >> 4 | (x & 0x000F000F000F000Full) << 8;
+    // A digit n is '0' + n, or 'a' + n - 10 = '0' + n + 39 from 10 on
+    // (n + 6 reaches 16 exactly there); no byte carries into the next.
+    const std::uint64_t letters = ((x + 0x0606060606060606ull) >> 4) & kOnes;
+    return x + 0x3030303030303030ull + letters * 39;
+}
+
 // The high bit of each byte of the result is set exactly where `word` holds a
 // zero byte; no false positives from borrows, unlike the shorter formula.
 constexpr std::uint64_t zero_bytes(std::uint64_t word) noexcept {

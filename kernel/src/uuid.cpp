@@ -4,17 +4,15 @@
 #include <array>
 #include <cstddef>
 
-#include "hex.hpp"
+#include "swar.hpp"
 #include "uuid_text.hpp"
 
 namespace veltrane_kernel {
 
 namespace {
 
-// Text offset of the first digit of each of the 16 byte pairs; the hyphens sit
-// at 8, 13, 18 and 23, between the groups of 8, 4, 4, 4 and 12 digits.
-constexpr std::array<std::uint8_t, 16> kPairOffsets = {0,  2,  4,  6,  9,  11, 14, 16,
-                                                       19, 21, 24, 26, 28, 30, 32, 34};
+// The hyphens sit at 8, 13, 18 and 23, between the groups of 8, 4, 4, 4 and
+// 12 digits.
 constexpr std::array<std::uint8_t, 4> kHyphenOffsets = {8, 13, 18, 23};
 
 }  // namespace
@@ -24,12 +22,20 @@ std::optional<Uuid> Uuid::parse_hyphenated(std::string_view text) noexcept {
 }
 
 Uuid::HyphenatedText Uuid::to_hyphenated() const noexcept {
-    HyphenatedText text{};
+    // Four bytes at a time, as eight characters in a word: 8 digits, then
+    // 4 and 4 either side of a '-', then 4 and 4, then 8; the '-' go in last.
+    HyphenatedText text;
+    const std::uint64_t first = detail::hex_of_four(bytes_.data());
+    const std::uint64_t second = detail::hex_of_four(bytes_.data() + 4);
+    const std::uint64_t third = detail::hex_of_four(bytes_.data() + 8);
+    const std::uint64_t fourth = detail::hex_of_four(bytes_.data() + 12);
+    detail::store_word(text.data(), first);
+    detail::store_word(text.data() + 9, second);       // digits 9-12; 13-16 are rewritten next
+    detail::store_half_word(text.data() + 14, static_cast<std::uint32_t>(second >> 32));
+    detail::store_word(text.data() + 19, third);       // digits 19-22; 23-26 are rewritten next
+    detail::store_half_word(text.data() + 24, static_cast<std::uint32_t>(third >> 32));
+    detail::store_word(text.data() + 28, fourth);
     for (std::uint8_t at : kHyphenOffsets) text[at] = '-';
-    for (std::size_t i = 0; i < bytes_.size(); ++i) {
-        text[kPairOffsets[i]] = detail::kLowerHexDigits[bytes_[i] >> 4];
-        text[kPairOffsets[i] + 1u] = detail::kLowerHexDigits[bytes_[i] & 0x0F];
-    }
     return text;
 }
 

@@ -210,7 +210,7 @@ Result<VrnView, VrnError> detail::parse_scalar(std::string_view text) noexcept {
     if (!resource_id) return fail(VrnError(VrnError::BadResourceId));
 
     // 12. Every check passed.
-    return VrnViewAccess::checked(service, region, org, resource_type, *resource_id);
+    return VrnViewAccess::checked(text, service, region, org, resource_type, *resource_id);
 }
 
 }  // namespace veltrane_kernel

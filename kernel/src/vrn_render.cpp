@@ -164,6 +164,14 @@ std::size_t VrnView::canonical_size() const noexcept {
 }
 
 std::size_t VrnView::write_canonical(char* out) const noexcept {
+    if (!text_.empty()) {
+        // The text parsed, its UUIDs lowered: the org ends at the ':' before
+        // the resource type, the resource id ends the text.
+        std::memcpy(out, text_.data(), text_.size());
+        if (org_) lower_uuid_text(out + (resource_type_.data() - text_.data()) - 1 - Uuid::kTextLength);
+        lower_uuid_text(out + text_.size() - Uuid::kTextLength);
+        return text_.size();
+    }
     Uuid::HyphenatedText org_text;
     Uuid::HyphenatedText id_text;
     return CanonicalTemplate::fill(canonical_slots(*this, org_text, id_text), out, put_rendered_uuid);

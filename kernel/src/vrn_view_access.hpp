@@ -11,11 +11,11 @@
 namespace veltrane_kernel {
 
 struct VrnViewAccess {
-    // The fields of a text that passed every check.
-    [[nodiscard]] static VrnView checked(std::string_view service, std::string_view region,
+    // The fields of a text that passed every check, as views into it.
+    [[nodiscard]] static VrnView checked(std::string_view text, std::string_view service, std::string_view region,
                                          std::optional<Uuid> org, std::string_view resource_type,
                                          Uuid resource_id) noexcept {
-        return VrnView(service, region, org, resource_type, resource_id);
+        return VrnView(text, service, region, org, resource_type, resource_id);
     }
 };
 

@@ -118,19 +118,27 @@ public:
     [[nodiscard]] std::string canonical() const;
     [[nodiscard]] CedarEntity cedar_entity() const;
 
-    friend bool operator==(const VrnView&, const VrnView&) = default;
+    // Equal when the five fields are.
+    friend bool operator==(const VrnView& a, const VrnView& b) noexcept {
+        return a.service_ == b.service_ && a.region_ == b.region_ && a.org_ == b.org_ &&
+               a.resource_type_ == b.resource_type_ && a.resource_id_ == b.resource_id_;
+    }
 
 private:
     friend class Vrn;
     friend struct VrnViewAccess;  // the parser paths, inside the kernel
-    VrnView(std::string_view service, std::string_view region, std::optional<Uuid> org,
+    VrnView(std::string_view text, std::string_view service, std::string_view region, std::optional<Uuid> org,
             std::string_view resource_type, Uuid resource_id) noexcept
-        : service_(service),
+        : text_(text),
+          service_(service),
           region_(region),
           resource_type_(resource_type),
           org_(org),
           resource_id_(resource_id) {}
 
+    // The text parsed, or empty for the view of a `Vrn`'s own texts: the
+    // canonical text is this one with its UUIDs in lower case.
+    std::string_view text_;
     std::string_view service_;
     std::string_view region_;
     std::string_view resource_type_;
@@ -172,7 +180,7 @@ public:
 
     // The record's fields as views into its own texts.
     [[nodiscard]] VrnView view() const noexcept {
-        return VrnView(service_, region_, org_, resource_type_, resource_id_);
+        return VrnView({}, service_, region_, org_, resource_type_, resource_id_);
     }
 
     [[nodiscard]] const std::string& service() const noexcept { return service_; }

@@ -261,7 +261,8 @@ template <class Layer, std::size_t kWords>
     if (has_org) org_value.emplace(Layer::decode_uuid(p + org));
     const Uuid id_value = Layer::decode_uuid(p + id);
     return Result<VrnView, VrnError>(InPlaceFrom{}, [&] {
-        return VrnViewAccess::checked(std::string_view(p + 8, region - 9), std::string_view(p + region, org - 1 - region),
+        return VrnViewAccess::checked(std::string_view(p, n), std::string_view(p + 8, region - 9),
+                                      std::string_view(p + region, org - 1 - region),
                                       org_value, std::string_view(p + type, id - 1 - type), id_value);
     });
 }
