@@ -28,7 +28,8 @@ fields = st.tuples(identifiers, regions, st.one_of(st.just(""), uuids), identifi
 # judge the speed of generation or of a test there.
 SLOW_MACHINE = bool(os.environ.get("VELTRANE_MEMORY_TOOL") or os.environ.get("VELTRANE_EMULATED"))
 relaxed = settings(suppress_health_check=list(HealthCheck) if SLOW_MACHINE else [],
-                   deadline=None if SLOW_MACHINE else 200)
+                   deadline=None if SLOW_MACHINE else 200,
+                   max_examples=int(os.environ.get("VELTRANE_HYPOTHESIS_EXAMPLES", "100")))
 
 
 def join(service, region, org, resource_type, resource_id):
