@@ -62,3 +62,40 @@ def test_ray_data_map_batches_over_pyarrow() -> None:
         ray.shutdown()
     got = {row["id"]: row["kind"] for row in result}
     assert [got[i] for i in range(len(NAMES))] == EXPECTED
+
+
+def test_the_readme_spark_and_ray_lines_run(tmp_path: Any, monkeypatch: pytest.MonkeyPatch) -> None:
+    """The README's Spark and Ray lines, pasted as they are."""
+    import re
+
+    from vrn_helpers import ROOT
+
+    pyspark_sql = need("pyspark.sql")
+    ray = need("ray")
+    pq = need("pyarrow.parquet")
+    readme = (ROOT / "README.md").read_text(encoding="utf-8")
+    lines = {engine: line for line, engine in re.findall(r"^(.*?)\s+# (\w+)$", readme, flags=re.M)
+             if engine in ("Spark", "Ray")}
+    assert set(lines) == {"Spark", "Ray"}
+    monkeypatch.chdir(tmp_path)
+    names = [n for n in NAMES if n is not None]
+    pq.write_table(pa.table({"name": names}), "names.parquet")
+    expected = sorted(zip(names, (per_call.vrn_error_kind(n) for n in names)))
+
+    os.environ.setdefault("PYSPARK_PYTHON", sys.executable)
+    spark = (pyspark_sql.SparkSession.builder.master("local[2]").appName("veltrane-readme")
+             .config("spark.ui.enabled", "false").getOrCreate())
+    try:
+        scope: dict[str, Any] = {"spark": spark, "pa": pa, "columns": columns}
+        exec(lines["Spark"], scope)  # noqa: S102 - the documented line itself
+        assert sorted((row["name"], row["kind"]) for row in scope["out"].collect()) == expected
+    finally:
+        spark.stop()
+
+    ray.init(num_cpus=2, include_dashboard=False, ignore_reinit_error=True, log_to_driver=False)
+    try:
+        scope = {"ray": ray, "pa": pa, "columns": columns}
+        exec(lines["Ray"], scope)  # noqa: S102
+        assert sorted((row["name"], row["kind"]) for row in scope["out"].take_all()) == expected
+    finally:
+        ray.shutdown()
