@@ -71,11 +71,14 @@ PyErr& PyErr::operator=(PyErr&& other) noexcept {
     return *this;
 }
 
-void PyErr::raise_in_interpreter(PyErr error) {
-    raise_state(std::exchange(error.state_, std::monostate{}));
+// The state is raised where it is, not moved out first: the common failure
+// paths (a token, a binding message) move nothing.
+void PyErr::raise_in_interpreter(PyErr&& error) {
+    raise_state(error.state_);
+    error.state_ = std::monostate{};
 }
 
-void PyErr::raise_state(State state) {
+void PyErr::raise_state(State& state) {
     if (auto* materialised = std::get_if<Materialised>(&state)) {
         PyErr_SetRaisedException(materialised->instance.release_ownership());
         return;
@@ -172,7 +175,7 @@ PyObject* PyErr::instance(PyErr& error) {
     PyObject* raised = nullptr;
     {
         AttachScope attached;
-        raise_state(std::move(state));
+        raise_state(state);
         raised = PyErr_GetRaisedException();
     }
     if (raised == nullptr) {

@@ -44,7 +44,7 @@ public:
     ~PyErr() = default;  // references held by the state follow the release rule
 
     // Consumes the error and makes it the interpreter's current exception.
-    static void raise_in_interpreter(PyErr error);
+    static void raise_in_interpreter(PyErr&& error);
 
     // The interpreter's current exception as an error, or nothing. A pending
     // `PanicException` does not come back: its fault is resumed instead.
@@ -79,7 +79,8 @@ private:
     using State = std::variant<std::monostate, LazyMessage, LazyTypeMismatch, LazyPanic, Materialised>;
 
     explicit PyErr(State state) noexcept : state_(std::move(state)) {}
-    static void raise_state(State state);
+    // Raises the state and leaves it consumed (references released).
+    static void raise_state(State& state);
     static void raise_lazy(PyObject* type, PyObject* value);
     [[noreturn]] static void resume_panic(PyObject* instance);
 

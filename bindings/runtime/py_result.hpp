@@ -15,7 +15,7 @@ public:
     PyResult(T value) noexcept(std::is_nothrow_move_constructible_v<T>)
         : state_(std::in_place_index<0>, std::move(value)) {}
     // NOLINTNEXTLINE(google-explicit-constructor)
-    PyResult(PyErr error) noexcept : state_(std::in_place_index<1>, std::move(error)) {}
+    PyResult(PyErr&& error) noexcept : state_(std::in_place_index<1>, std::move(error)) {}
 
     [[nodiscard]] bool ok() const noexcept { return state_.index() == 0; }
     explicit operator bool() const noexcept { return ok(); }
