@@ -79,13 +79,6 @@ void StringBuilder::reserve(std::int64_t rows, std::size_t bytes_per_row) {
     reserve_more(chunk_->data, more * bytes_per_row);
 }
 
-void StringBuilder::append(std::string_view text) {
-    append_validity(*chunk_, true);
-    chunk_->data.insert(chunk_->data.end(), text.begin(), text.end());
-    push_offset(chunk_->data.size());
-    ++chunk_->length;
-}
-
 void StringBuilder::append_null() {
     append_validity(*chunk_, false);
     push_offset(chunk_->data.size());

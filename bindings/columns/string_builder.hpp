@@ -18,11 +18,27 @@ inline constexpr std::int64_t kUtf8ByteLimit = INT32_MAX;
 [[nodiscard]] std::int64_t utf8_byte_limit() noexcept;
 std::int64_t set_utf8_byte_limit(std::int64_t limit) noexcept;  // returns the old one
 
+// Appends one validity bit to `chunk` (bitmap made on the first null).
+void append_validity(ArrayData& chunk, bool valid);
+
 class StringBuilder {
 public:
     StringBuilder();
 
-    void append(std::string_view text);
+    // Inline: the kernel loop over a chunk calls it once per row.
+    void append(std::string_view text) {
+        if (!chunk_->validity.empty()) {
+            append_validity(*chunk_, true);
+        }
+        chunk_->data.insert(chunk_->data.end(), text.begin(), text.end());
+        const std::size_t end = chunk_->data.size();
+        if (chunk_->kind == Kind::Utf8 && static_cast<std::int64_t>(end) <= limit_) {
+            chunk_->offsets32.push_back(static_cast<std::int32_t>(end));
+        } else {
+            push_offset(end);
+        }
+        ++chunk_->length;
+    }
     void append_null();
 
     [[nodiscard]] std::int64_t length() const noexcept { return chunk_->length; }
@@ -60,7 +76,5 @@ private:
     std::shared_ptr<ArrayData> chunk_;
 };
 
-// Appends one validity bit to `chunk` (bitmap made on the first null).
-void append_validity(ArrayData& chunk, bool valid);
 
 }  // namespace veltrane::columns
