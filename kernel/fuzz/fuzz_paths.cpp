@@ -4,11 +4,13 @@
 // and so its canonical text and Cedar entity), and on the input cut at its
 // first four '\n' into the five fields of a build (building from them must
 // give what each path's parse of their joined text renders canonically).
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "build_fields.hpp"
 #include "fuzz_check.hpp"
 #include "veltrane_kernel/parse_path.hpp"
 #include "veltrane_kernel/vrn.hpp"
@@ -52,17 +54,9 @@ void check_name(std::string_view text) {
 }
 
 void check_build(std::string_view input) {
-    std::string_view fields[5];
-    std::string_view rest = input;
-    for (int i = 0; i < 4; ++i) {
-        const std::size_t cut = rest.find('\n');
-        fields[i] = rest.substr(0, cut);
-        rest = cut == std::string_view::npos ? std::string_view() : rest.substr(cut + 1);
-    }
-    fields[4] = rest;
+    const std::array<std::string_view, 5> fields = build_fields(input);
     const Result<std::string, VrnError> built = Vrn::build(fields[0], fields[1], fields[2], fields[3], fields[4]);
-    const std::string joined = "vrn:vlt:" + std::string(fields[0]) + ":" + std::string(fields[1]) + ":" +
-                               std::string(fields[2]) + ":" + std::string(fields[3]) + "/" + std::string(fields[4]);
+    const std::string joined = joined_fields(fields);
     for (ParsePath path : veltrane_kernel::available_parse_paths()) {
         const Result<VrnView, VrnError> parsed = veltrane_kernel::parse_with(path, joined);
         FUZZ_CHECK(parsed.has_value() == built.has_value());

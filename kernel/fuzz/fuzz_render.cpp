@@ -3,11 +3,13 @@
 // id. Building from them must give exactly what parsing their plainly joined
 // text and rendering it canonically gives; the Cedar entity type must name the
 // service and resource type recoverably.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "build_fields.hpp"
 #include "fuzz_check.hpp"
 #include "reference_vrn.hpp"
 #include "veltrane_kernel/vrn.hpp"
@@ -68,23 +70,14 @@ void check_cedar(const Vrn& vrn) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string_view input(reinterpret_cast<const char*>(data), size);
-    std::string_view fields[5];
-    std::string_view rest = input;
-    for (int i = 0; i < 4; ++i) {
-        const std::size_t cut = rest.find('\n');
-        fields[i] = rest.substr(0, cut);
-        rest = cut == std::string_view::npos ? std::string_view() : rest.substr(cut + 1);
-    }
-    fields[4] = rest;
+    const std::array<std::string_view, 5> fields =
+        build_fields(std::string_view(reinterpret_cast<const char*>(data), size));
 
     FUZZ_CHECK(veltrane_kernel::to_pascal_case(fields[0]) == reference_pascal(fields[0]));
 
     const Result<std::string, VrnError> built =
         Vrn::build(fields[0], fields[1], fields[2], fields[3], fields[4]);
-    const std::string joined = "vrn:vlt:" + std::string(fields[0]) + ":" + std::string(fields[1]) +
-                               ":" + std::string(fields[2]) + ":" + std::string(fields[3]) + "/" +
-                               std::string(fields[4]);
+    const std::string joined = joined_fields(fields);
     const Result<Vrn, VrnError> parsed = Vrn::parse(joined);
 
     // Into a buffer: the same outcome, the same bytes.
