@@ -53,4 +53,23 @@ std::string describe_format(const ArrowSchema& schema) {
     return quoted(schema.format);
 }
 
+std::variant<TableRows, std::string> TableRows::open(bool table, const ArrowArray& array) {
+    TableRows rows;
+    rows.column_ = &array;
+    if (!table) {
+        return rows;
+    }
+    if (array.n_children != 1 || array.children == nullptr || array.children[0] == nullptr) {
+        return std::string("a table chunk without its one column");
+    }
+    rows.column_ = array.children[0];
+    if (array.offset < 0 || array.length < 0 || rows.column_->length < array.offset + array.length) {
+        return std::string("a table chunk whose column is shorter than the table");
+    }
+    rows.table_ = true;
+    rows.validity_ = validity_of(array);
+    rows.offset_ = array.offset;
+    return rows;
+}
+
 }  // namespace veltrane::columns

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <variant>
 
 #include "columns/arrow_abi.hpp"
 
@@ -35,10 +36,35 @@ namespace veltrane::columns {
            schema.children != nullptr && schema.children[0] != nullptr;
 }
 
-// A row of a one-column table: the struct's validity and its child's row.
-struct TableRows {
-    const void* validity = nullptr;  // the struct's own nulls
-    std::int64_t offset = 0;         // the struct's offset, added to the child's rows
+// The rows of a chunk as its column's rows. A plain chunk is its own column;
+// a chunk of a one-column table is a struct whose rows are its one child's,
+// moved by the struct's offset and hidden where the struct itself is null.
+class TableRows {
+public:
+    // The column of `array` (the array itself unless `table`), or what is
+    // wrong with the table chunk.
+    [[nodiscard]] static std::variant<TableRows, std::string> open(bool table, const ArrowArray& array);
+
+    [[nodiscard]] const ArrowArray& column() const noexcept { return *column_; }
+
+    // False for a row the table holds null; otherwise `row` becomes the
+    // column's row.
+    [[nodiscard]] bool to_column_row(std::int64_t& row) const noexcept {
+        if (!table_) {
+            return true;
+        }
+        if (!bit_is_set(validity_, offset_ + row)) {
+            return false;
+        }
+        row += offset_;
+        return true;
+    }
+
+private:
+    const ArrowArray* column_ = nullptr;
+    bool table_ = false;
+    const void* validity_ = nullptr;  // the struct's own nulls
+    std::int64_t offset_ = 0;         // the struct's offset, added to the child's rows
 };
 
 }  // namespace veltrane::columns

@@ -67,20 +67,15 @@ std::variant<NumberChunkReader, std::string> NumberChunkReader::open(const Numbe
     NumberChunkReader reader;
     reader.type_ = layout.type;
     reader.length_ = array.length;
-    const ArrowArray* column = &array;
-    if (layout.table) {
-        if (array.n_children != 1 || array.children == nullptr || array.children[0] == nullptr) {
-            return std::string("a table chunk without its one column");
-        }
-        column = array.children[0];
-        reader.table_rows_ = true;
-        reader.table_ = TableRows{validity_of(array), array.offset};
-        if (array.offset < 0 || array.length < 0 || column->length < array.offset + array.length) {
-            return std::string("a table chunk whose column is shorter than the table");
-        }
-    } else if (array.length < 0) {
+    std::variant<TableRows, std::string> rows = TableRows::open(layout.table, array);
+    if (auto* error = std::get_if<std::string>(&rows)) {
+        return std::move(*error);
+    }
+    reader.rows_ = std::get<TableRows>(rows);
+    if (array.length < 0) {
         return std::string("a negative length");
     }
+    const ArrowArray* column = &reader.rows_.column();
     if (column->n_buffers != 2 || column->buffers == nullptr || column->offset < 0 ||
         (column->buffers[1] == nullptr && column->length > 0)) {
         return std::string("a numeric array without its values");
@@ -92,11 +87,8 @@ std::variant<NumberChunkReader, std::string> NumberChunkReader::open(const Numbe
 }
 
 Cell NumberChunkReader::read(std::int64_t row, double& value) const noexcept {
-    if (table_rows_) {
-        if (!bit_is_set(table_.validity, table_.offset + row)) {
-            return Cell::Null;
-        }
-        row += table_.offset;
+    if (!rows_.to_column_row(row)) {
+        return Cell::Null;
     }
     const std::int64_t at = offset_ + row;
     if (!bit_is_set(validity_, at)) {

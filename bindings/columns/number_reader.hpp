@@ -34,8 +34,7 @@ public:
 private:
     NumberType type_ = NumberType::F64;
     std::int64_t length_ = 0;
-    bool table_rows_ = false;
-    TableRows table_;
+    TableRows rows_;
     std::int64_t offset_ = 0;
     const void* validity_ = nullptr;
     const void* values_ = nullptr;

@@ -180,18 +180,12 @@ std::variant<StringChunkReader, std::string> StringChunkReader::open(const Strin
                                                                      const ArrowArray& array) {
     StringChunkReader reader;
     reader.length_ = array.length;
-    const ArrowArray* column = &array;
-    if (layout.table) {
-        if (array.n_children != 1 || array.children == nullptr || array.children[0] == nullptr) {
-            return std::string("a table chunk without its one column");
-        }
-        column = array.children[0];
-        reader.table_rows_ = true;
-        reader.table_ = TableRows{validity_of(array), array.offset};
-        if (array.offset < 0 || array.length < 0 || column->length < array.offset + array.length) {
-            return std::string("a table chunk whose column is shorter than the table");
-        }
+    std::variant<TableRows, std::string> rows = TableRows::open(layout.table, array);
+    if (auto* error = std::get_if<std::string>(&rows)) {
+        return std::move(*error);
     }
+    reader.rows_ = std::get<TableRows>(rows);
+    const ArrowArray* column = &reader.rows_.column();
     const ArrowArray* values = column;
     if (layout.index_bytes != 0) {
         if (column->dictionary == nullptr || column->n_buffers != 2 || column->buffers == nullptr ||
@@ -217,11 +211,8 @@ std::variant<StringChunkReader, std::string> StringChunkReader::open(const Strin
 }
 
 Cell StringChunkReader::read(std::int64_t row, std::string_view& text) const noexcept {
-    if (table_rows_) {
-        if (!bit_is_set(table_.validity, table_.offset + row)) {
-            return Cell::Null;
-        }
-        row += table_.offset;
+    if (!rows_.to_column_row(row)) {
+        return Cell::Null;
     }
     if (index_bytes_ == 0) {
         return values_.read(row, text);

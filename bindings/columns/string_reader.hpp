@@ -72,8 +72,7 @@ public:
 
 private:
     std::int64_t length_ = 0;
-    TableRows table_;
-    bool table_rows_ = false;
+    TableRows rows_;
     // Dictionary-encoded: the indices, their width, the array's offset and
     // validity; `values_` is then the dictionary.
     const void* indices_ = nullptr;

@@ -499,12 +499,7 @@ PyType_Spec kSpec = {
 constexpr const char* kMatchArgs[] = {"service", "region", "org", "resource_type", "resource_id"};
 
 PyObject* make_vrn_type(const void* /*context*/) {
-    OwnedRef type(PyType_FromSpec(&kSpec));
-    if (!type) {
-        std::optional<PyErr> error = PyErr::take_pending();
-        panic_owned("could not create the Vrn type: " +
-                    (error ? error->debug_description() : std::string("no exception set")));
-    }
+    OwnedRef type(type_from_spec_or_fault(kSpec));
     // Class attributes cannot come from the spec; they are set once, here.
     OwnedRef match_args(checked(PyTuple_New(std::size(kMatchArgs))));
     for (std::size_t i = 0; i < std::size(kMatchArgs); ++i) {

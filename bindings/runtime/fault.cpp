@@ -5,7 +5,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "runtime/attach.hpp"
 #include "runtime/once_cell.hpp"
@@ -96,6 +98,19 @@ void null_result_fault(std::source_location where) {
         PyErr_WriteUnraisable(nullptr);
     }
     panic("PyObject pointer is null", where);
+}
+
+PyObject* type_from_spec_or_fault(PyType_Spec& spec, std::source_location where) {
+    PyObject* type = PyType_FromSpec(&spec);
+    if (type == nullptr) {
+        const std::string_view full_name = spec.name;
+        const std::string_view name = full_name.substr(full_name.rfind('.') + 1);
+        std::optional<PyErr> error = PyErr::take_pending();
+        panic_owned("could not create the " + std::string(name) + " type: " +
+                        (error ? error->debug_description() : std::string("no exception set")),
+                    where);
+    }
+    return type;
 }
 
 void fire_fault_trap(const std::source_location& where) noexcept {

@@ -47,6 +47,11 @@ private:
 // exception, if any, as unraisable, then faults with "PyObject pointer is null".
 [[noreturn]] void null_result_fault(std::source_location where = std::source_location::current());
 
+// A new heap type from `spec`. The module cannot work without its types, so a
+// failure is a fault: "could not create the <name> type: <the exception>".
+[[nodiscard]] PyObject* type_from_spec_or_fault(PyType_Spec& spec,
+                                                std::source_location where = std::source_location::current());
+
 // Writes all of `text` to standard error (file descriptor 2, unbuffered).
 void write_stderr(std::string_view text) noexcept;
 

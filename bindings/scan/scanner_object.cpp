@@ -489,13 +489,7 @@ PyType_Spec kSpec = {
 };
 
 PyObject* make_scanner_type(const void* /*context*/) {
-    PyObject* type = PyType_FromSpec(&kSpec);
-    if (type == nullptr) {
-        std::optional<PyErr> error = PyErr::take_pending();
-        panic_owned("could not create the NameScanner type: " +
-                    (error ? error->debug_description() : std::string("no exception set")));
-    }
-    return type;
+    return type_from_spec_or_fault(kSpec);
 }
 
 OnceCell g_scanner_type;
