@@ -56,7 +56,7 @@ PyObject* call_frame(Body&& body,
         if (outcome.ok()) {
             return outcome.value();
         }
-        PyErr::raise_in_interpreter(outcome.take_error());
+        PyErr::raise_in_interpreter(std::move(outcome.error()));  // raised where it lies
         return nullptr;
     } catch (...) {
         fire_fault_trap(where);
@@ -73,7 +73,7 @@ int exec_frame(Body&& body,
         if (outcome.ok()) {
             return outcome.value();
         }
-        PyErr::raise_in_interpreter(outcome.take_error());
+        PyErr::raise_in_interpreter(std::move(outcome.error()));  // raised where it lies
         return -1;
     } catch (...) {
         fire_fault_trap(where);

@@ -59,13 +59,17 @@ PyErr PyErr::panic_exception(std::string message) noexcept {
     return PyErr(LazyPanic{std::move(message)});
 }
 
+// The state moves across once and the source is left empty in place (no
+// temporary state in between: errors move on every failing call's path).
 PyErr::PyErr(PyErr&& other) noexcept
-    : state_(std::exchange(other.state_, std::monostate{})),
-      materialising_thread_(other.materialising_thread_) {}
+    : state_(std::move(other.state_)), materialising_thread_(other.materialising_thread_) {
+    other.state_.emplace<std::monostate>();
+}
 
 PyErr& PyErr::operator=(PyErr&& other) noexcept {
     if (this != &other) {
-        state_ = std::exchange(other.state_, std::monostate{});
+        state_ = std::move(other.state_);
+        other.state_.emplace<std::monostate>();
         materialising_thread_ = other.materialising_thread_;
     }
     return *this;
@@ -84,8 +88,9 @@ void PyErr::raise_state(State& state) {
         return;
     }
     if (auto* message = std::get_if<LazyMessage>(&state)) {
-        Py_IncRef(message->type);
-        raise_lazy(message->type, new_str(view_of(message->text)));
+        // A built-in exception type, known to be one: set straight away.
+        const OwnedRef text(new_str(view_of(message->text)));
+        PyErr_SetObject(message->type, text.get());
         return;
     }
     if (auto* mismatch = std::get_if<LazyTypeMismatch>(&state)) {

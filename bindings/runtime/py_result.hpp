@@ -22,7 +22,8 @@ public:
 
     [[nodiscard]] T& value() noexcept { return *std::get_if<0>(&state_); }
     [[nodiscard]] T& operator*() noexcept { return value(); }
-    [[nodiscard]] PyErr take_error() noexcept { return std::move(*std::get_if<1>(&state_)); }
+    [[nodiscard]] PyErr& error() noexcept { return *std::get_if<1>(&state_); }
+    [[nodiscard]] PyErr take_error() noexcept { return std::move(error()); }
 
 private:
     std::variant<T, PyErr> state_;
