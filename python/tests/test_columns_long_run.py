@@ -25,17 +25,21 @@ NAMES = ([s for s in SAMPLES if s is not None] + [None]) * 50
 EXPECTED = [None if n is None else per_call.vrn_error_kind(n) for n in NAMES]
 
 
-def with_kinds(batches: Iterator[Any]) -> Iterator[Any]:
-    """mapInArrow's function: pyarrow batches in, batches with the tokens out."""
-    from veltrane_vrn import columns as worker_columns
-
-    for batch in batches:
-        kinds = pa.array(worker_columns.vrn_error_kind(batch.column("name")))
-        yield pa.record_batch([batch.column("id"), kinds], names=["id", "kind"])
-
-
 def test_spark_map_in_arrow_in_local_mode() -> None:
     pyspark_sql = need("pyspark.sql")
+
+    # Defined here, not at module level: Spark's workers cannot import this
+    # test file, so the function must travel by value, as a local one does.
+    def with_kinds(batches: Iterator[Any]) -> Iterator[Any]:
+        """mapInArrow's function: pyarrow batches in, batches with the tokens out."""
+        import pyarrow as worker_pa
+
+        from veltrane_vrn import columns as worker_columns
+
+        for batch in batches:
+            kinds = worker_pa.array(worker_columns.vrn_error_kind(batch.column("name")))
+            yield worker_pa.record_batch([batch.column("id"), kinds], names=["id", "kind"])
+
     os.environ.setdefault("PYSPARK_PYTHON", sys.executable)
     spark = (pyspark_sql.SparkSession.builder.master("local[2]").appName("veltrane-columns")
              .config("spark.ui.enabled", "false").getOrCreate())
@@ -64,38 +68,61 @@ def test_ray_data_map_batches_over_pyarrow() -> None:
     assert [got[i] for i in range(len(NAMES))] == EXPECTED
 
 
-def test_the_readme_spark_and_ray_lines_run(tmp_path: Any, monkeypatch: pytest.MonkeyPatch) -> None:
+# Runs the README's Spark and Ray lines in the current directory and prints
+# each engine's (name, kind) pairs as JSON. A process of its own, started in
+# the directory that holds names.parquet: Spark's JVM resolves the line's
+# relative path against the directory it was started in, and the tests above
+# have started one already.
+README_LINES_SCRIPT = """
+import json, os, sys
+import pyarrow as pa
+import ray
+from pyspark.sql import SparkSession
+from veltrane_vrn import columns
+
+lines = json.loads(sys.argv[1])
+os.environ.setdefault("PYSPARK_PYTHON", sys.executable)
+spark = (SparkSession.builder.master("local[2]").appName("veltrane-readme")
+         .config("spark.ui.enabled", "false").getOrCreate())
+try:
+    scope = {"spark": spark, "pa": pa, "columns": columns}
+    exec(lines["Spark"], scope)
+    spark_pairs = sorted((row["name"], row["kind"]) for row in scope["out"].collect())
+finally:
+    spark.stop()
+ray.init(num_cpus=2, include_dashboard=False, ignore_reinit_error=True, log_to_driver=False)
+try:
+    scope = {"ray": ray, "pa": pa, "columns": columns}
+    exec(lines["Ray"], scope)
+    ray_pairs = sorted((row["name"], row["kind"]) for row in scope["out"].take_all())
+finally:
+    ray.shutdown()
+print(json.dumps({"Spark": spark_pairs, "Ray": ray_pairs}))
+"""
+
+
+def test_the_readme_spark_and_ray_lines_run(tmp_path: Any) -> None:
     """The README's Spark and Ray lines, pasted as they are."""
+    import json
     import re
+    import subprocess
 
     from vrn_helpers import ROOT
 
-    pyspark_sql = need("pyspark.sql")
-    ray = need("ray")
+    need("pyspark.sql")
+    need("ray")
     pq = need("pyarrow.parquet")
     readme = (ROOT / "README.md").read_text(encoding="utf-8")
     lines = {engine: line for line, engine in re.findall(r"^(.*?)\s+# (\w+)$", readme, flags=re.M)
              if engine in ("Spark", "Ray")}
     assert set(lines) == {"Spark", "Ray"}
-    monkeypatch.chdir(tmp_path)
     names = [n for n in NAMES if n is not None]
-    pq.write_table(pa.table({"name": names}), "names.parquet")
-    expected = sorted(zip(names, (per_call.vrn_error_kind(n) for n in names)))
+    pq.write_table(pa.table({"name": names}), tmp_path / "names.parquet")
+    expected = sorted([name, per_call.vrn_error_kind(name)] for name in names)
 
-    os.environ.setdefault("PYSPARK_PYTHON", sys.executable)
-    spark = (pyspark_sql.SparkSession.builder.master("local[2]").appName("veltrane-readme")
-             .config("spark.ui.enabled", "false").getOrCreate())
-    try:
-        scope: dict[str, Any] = {"spark": spark, "pa": pa, "columns": columns}
-        exec(lines["Spark"], scope)  # noqa: S102 - the documented line itself
-        assert sorted((row["name"], row["kind"]) for row in scope["out"].collect()) == expected
-    finally:
-        spark.stop()
-
-    ray.init(num_cpus=2, include_dashboard=False, ignore_reinit_error=True, log_to_driver=False)
-    try:
-        scope = {"ray": ray, "pa": pa, "columns": columns}
-        exec(lines["Ray"], scope)  # noqa: S102
-        assert sorted((row["name"], row["kind"]) for row in scope["out"].take_all()) == expected
-    finally:
-        ray.shutdown()
+    done = subprocess.run([sys.executable, "-c", README_LINES_SCRIPT, json.dumps(lines)], cwd=tmp_path,
+                          capture_output=True, text=True, timeout=600)
+    assert done.returncode == 0, done.stderr[-4000:]
+    pairs = json.loads(done.stdout.strip().splitlines()[-1])
+    assert pairs["Spark"] == expected
+    assert pairs["Ray"] == expected
