@@ -88,9 +88,7 @@ void PyErr::raise_state(State& state) {
         return;
     }
     if (auto* message = std::get_if<LazyMessage>(&state)) {
-        // A built-in exception type, known to be one: set straight away.
-        const OwnedRef text(new_str(view_of(message->text)));
-        PyErr_SetObject(message->type, text.get());
+        set_exception(message->type, new_str(view_of(message->text)));
         return;
     }
     if (auto* mismatch = std::get_if<LazyTypeMismatch>(&state)) {
@@ -98,14 +96,10 @@ void PyErr::raise_state(State& state) {
         std::string text =
             type_mismatch_message(mismatch->object.get(), mismatch->expected_type.get());
         state = std::monostate{};  // the two references are not needed past this point
-        Py_IncRef(PyExc_TypeError);
-        raise_lazy(PyExc_TypeError, new_str(text));
+        set_exception(PyExc_TypeError, new_str(text));
         return;
     }
     if (auto* panic_state = std::get_if<LazyPanic>(&state)) {
-        PyObject* type = panic_exception_type();
-        Py_IncRef(type);
-        OwnedRef owned_type(type);
         PyObject* message = new_str(panic_state->message);
         PyObject* args = PyTuple_New(1);
         if (args == nullptr) {
@@ -113,25 +107,19 @@ void PyErr::raise_state(State& state) {
             null_result_fault();
         }
         PyTuple_SetItem(args, 0, message);  // steals `message`
-        raise_lazy(owned_type.release_ownership(), args);
+        set_exception(panic_exception_type(), args);
         return;
     }
     panic("PyErr state should never be invalid outside of normalization");
 }
 
-// Sets the exception from a (type, value) pair, both new references, which it
-// releases. The value is spread over the constructor's arguments when it is a
-// tuple, as PyErr_SetObject does.
-void PyErr::raise_lazy(PyObject* type, PyObject* value) {
-    OwnedRef owned_type(type);
-    OwnedRef owned_value(value);
-    const bool is_type = (PyType_GetFlags(Py_TYPE(type)) & Py_TPFLAGS_TYPE_SUBCLASS) != 0;
-    if (is_type &&
-        (PyType_GetFlags(reinterpret_cast<PyTypeObject*>(type)) & Py_TPFLAGS_BASE_EXC_SUBCLASS) != 0) {
-        PyErr_SetObject(type, value);
-    } else {
-        PyErr_SetString(PyExc_TypeError, "exceptions must derive from BaseException");
-    }
+// Every lazy state names a type known to be an exception type (a built-in
+// one or PanicException), so it is set straight away. `value` is a new
+// reference, released here; a tuple is spread over the constructor's
+// arguments, as PyErr_SetObject does.
+void PyErr::set_exception(PyObject* type, PyObject* value) {
+    const OwnedRef owned_value(value);
+    PyErr_SetObject(type, owned_value.get());
 }
 
 std::optional<PyErr> PyErr::take_pending() {

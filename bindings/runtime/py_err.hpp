@@ -81,7 +81,7 @@ private:
     explicit PyErr(State state) noexcept : state_(std::move(state)) {}
     // Raises the state and leaves it consumed (references released).
     static void raise_state(State& state);
-    static void raise_lazy(PyObject* type, PyObject* value);
+    static void set_exception(PyObject* type, PyObject* value);
     [[noreturn]] static void resume_panic(PyObject* instance);
 
     State state_;
