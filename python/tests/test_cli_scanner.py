@@ -15,7 +15,7 @@ import scan_model
 from hypothesis import HealthCheck, given, settings, strategies as st
 from vrn_helpers import CANONICAL, ID, VALID
 
-from veltrane_vrn._columns import NameScanner
+from veltrane_vrn._native import NameScanner
 
 COMMANDS = ["check", "canon", "fields", "cedar"]
 

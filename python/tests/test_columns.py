@@ -15,7 +15,8 @@ from arrow_producer import ArrowArray, Producer, call_release_without_interprete
 from columns_helpers import (FIELDS, HEX, ID, ONE_TEXT, ORG, SAMPLES, VALID, column_outcome, expected_column,
                              fields_outcome, need, per_row)
 
-from veltrane_vrn import _columns, columns
+from veltrane_vrn import columns
+from veltrane_vrn.columns import _arrow_source
 
 pa = need("pyarrow")
 
@@ -249,13 +250,19 @@ def test_requested_schema_is_the_result_type_or_refused() -> None:
 
 
 def test_text_past_the_utf8_limit_gives_large_utf8() -> None:
-    old = _columns._set_utf8_limit(1000)
+    # The limit is a hook of the test-only build of the native module.
+    hooks = need("veltrane_native_testing")
+
+    def canonicalize(values: object) -> object:
+        return hooks.vrn_canonicalize(_arrow_source(values, "s"), "raise")
+
+    old = hooks._set_utf8_limit(1000)
     try:
-        small = columns.vrn_canonicalize([VALID] * 9)  # 9 * 103 bytes: under the limit
-        big = columns.vrn_canonicalize(pa.chunked_array([[VALID] * 5, [VALID] * 5]))  # the whole passes it
-        inside = columns.vrn_canonicalize([VALID] * 20)  # passes it inside one chunk
+        small = canonicalize([VALID] * 9)  # 9 * 103 bytes: under the limit
+        big = canonicalize(pa.chunked_array([[VALID] * 5, [VALID] * 5]))  # the whole passes it
+        inside = canonicalize([VALID] * 20)  # passes it inside one chunk
     finally:
-        _columns._set_utf8_limit(old)
+        hooks._set_utf8_limit(old)
     assert pa.array(small).type == pa.string()
     for result in (big, inside):
         assert pa.array(result).type == pa.large_string()

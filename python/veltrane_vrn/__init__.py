@@ -6,6 +6,6 @@ Run the command as `vrn` (installed console script) or `python -m veltrane_vrn`;
 its entry point is `veltrane_vrn.cli.main`.
 """
 
-from veltrane_vrn._columns import Vrn as Vrn
+from veltrane_vrn._native import Vrn as Vrn
 
 __all__ = ["Vrn"]

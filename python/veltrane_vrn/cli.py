@@ -30,7 +30,7 @@ import stat
 import sys
 import time
 
-from veltrane_vrn._columns import NameScanner
+from veltrane_vrn._native import NameScanner
 
 TYPE_CHECKING = False  # typing is kept out of the start-up time of every run
 if TYPE_CHECKING:

@@ -37,8 +37,8 @@ from __future__ import annotations
 from collections.abc import Iterable
 from typing import Literal, Protocol, TypeAlias
 
-from veltrane_vrn import _columns
-from veltrane_vrn._columns import Column
+from veltrane_vrn import _native
+from veltrane_vrn._native import Column
 
 __all__ = [
     "Column",
@@ -93,58 +93,58 @@ def _arrow_source(value: object, parameter: str, numbers: bool = False) -> objec
             f"or an iterable of {'numbers' if numbers else 'str'} and None, not '{kind.__qualname__}'"
         )
     if numbers:
-        return _columns.numbers_column(value, parameter).__arrow_c_stream__()
-    return _columns.strings_column(value, parameter).__arrow_c_stream__()
+        return _native.numbers_column(value, parameter).__arrow_c_stream__()
+    return _native.strings_column(value, parameter).__arrow_c_stream__()
 
 
 def vrn_error_kind(s: StringColumn) -> Column:
     """Per row: "" for a valid VRN, else its error token (never raises for an invalid name)."""
-    return _columns.vrn_error_kind(_arrow_source(s, "s"))
+    return _native.vrn_error_kind(_arrow_source(s, "s"))
 
 
 def vrn_canonicalize(s: StringColumn, errors: Literal["raise", "null"] = "raise") -> Column:
     """Per row: the canonical form (both UUIDs in lower case)."""
-    return _columns.vrn_canonicalize(_arrow_source(s, "s"), errors)
+    return _native.vrn_canonicalize(_arrow_source(s, "s"), errors)
 
 
 def vrn_service(s: StringColumn, errors: Literal["raise", "null"] = "raise") -> Column:
     """Per row: the service."""
-    return _columns.vrn_service(_arrow_source(s, "s"), errors)
+    return _native.vrn_service(_arrow_source(s, "s"), errors)
 
 
 def vrn_region(s: StringColumn, errors: Literal["raise", "null"] = "raise") -> Column:
     """Per row: the region, "" when the name has none."""
-    return _columns.vrn_region(_arrow_source(s, "s"), errors)
+    return _native.vrn_region(_arrow_source(s, "s"), errors)
 
 
 def vrn_org(s: StringColumn, errors: Literal["raise", "null"] = "raise") -> Column:
     """Per row: the org as a lowercase hyphenated UUID, "" when the name has none."""
-    return _columns.vrn_org(_arrow_source(s, "s"), errors)
+    return _native.vrn_org(_arrow_source(s, "s"), errors)
 
 
 def vrn_resource_type(s: StringColumn, errors: Literal["raise", "null"] = "raise") -> Column:
     """Per row: the resource type."""
-    return _columns.vrn_resource_type(_arrow_source(s, "s"), errors)
+    return _native.vrn_resource_type(_arrow_source(s, "s"), errors)
 
 
 def vrn_resource_id(s: StringColumn, errors: Literal["raise", "null"] = "raise") -> Column:
     """Per row: the resource id as a lowercase hyphenated UUID."""
-    return _columns.vrn_resource_id(_arrow_source(s, "s"), errors)
+    return _native.vrn_resource_id(_arrow_source(s, "s"), errors)
 
 
 def vrn_cedar_entity_type(s: StringColumn, errors: Literal["raise", "null"] = "raise") -> Column:
     """Per row: the Cedar entity type, "Vlt::" + Pascal(service) + "::" + Pascal(resource type)."""
-    return _columns.vrn_cedar_entity_type(_arrow_source(s, "s"), errors)
+    return _native.vrn_cedar_entity_type(_arrow_source(s, "s"), errors)
 
 
 def vrn_cedar_entity_id(s: StringColumn, errors: Literal["raise", "null"] = "raise") -> Column:
     """Per row: the Cedar entity id (the resource id)."""
-    return _columns.vrn_cedar_entity_id(_arrow_source(s, "s"), errors)
+    return _native.vrn_cedar_entity_id(_arrow_source(s, "s"), errors)
 
 
 def vrn_fields(s: StringColumn, errors: Literal["raise", "null"] = "raise") -> Column:
     """Per row, one parse: a struct of service, region, org, resource_type and resource_id."""
-    return _columns.vrn_fields(_arrow_source(s, "s"), errors)
+    return _native.vrn_fields(_arrow_source(s, "s"), errors)
 
 
 def vrn_build(
@@ -156,7 +156,7 @@ def vrn_build(
     errors: Literal["raise", "null"] = "raise",
 ) -> Column:
     """Per row: the canonical VRN built from the five fields; the columns must be equally long."""
-    return _columns.vrn_build(
+    return _native.vrn_build(
         _arrow_source(service, "service"),
         _arrow_source(region, "region"),
         _arrow_source(org, "org"),
@@ -168,4 +168,4 @@ def vrn_build(
 
 def mint_uuid7(unix_ms: NumberColumn, rand_hex: StringColumn, errors: Literal["raise", "null"] = "raise") -> Column:
     """Per row: a UUIDv7 from milliseconds (an integer or float column) and 20 lowercase hex digits."""
-    return _columns.mint_uuid7(_arrow_source(unix_ms, "unix_ms", numbers=True), _arrow_source(rand_hex, "rand_hex"), errors)
+    return _native.mint_uuid7(_arrow_source(unix_ms, "unix_ms", numbers=True), _arrow_source(rand_hex, "rand_hex"), errors)

@@ -14,11 +14,13 @@
 
 #include <memory>
 
-#include "columns/column_data.hpp"
+#include "arrow/column_data.hpp"
 #include "runtime/py_result.hpp"
 #include "runtime/python.hpp"
 
-namespace veltrane::columns {
+namespace veltrane::native {
+
+using namespace veltrane::arrow;  // the Arrow layer is this module's vocabulary
 
 // The type (a borrowed reference kept for the life of the process).
 [[nodiscard]] PyObject* column_type();
@@ -26,4 +28,4 @@ namespace veltrane::columns {
 // A new `Column` over `data`.
 [[nodiscard]] runtime::PyResult<PyObject*> new_column(std::shared_ptr<const ColumnData> data);
 
-}  // namespace veltrane::columns
+}  // namespace veltrane::native

@@ -18,7 +18,7 @@
 // One parse makes the canonical text and the five field strs at once, so
 // reading a field afterwards is a plain slot read. The canonical text is the
 // argument itself when the argument is already canonical (and an exact str).
-#include "columns/vrn_type.hpp"
+#include "native/vrn_type.hpp"
 
 #include <array>
 #include <cstddef>
@@ -32,7 +32,7 @@
 #include "runtime/once_cell.hpp"
 #include "veltrane_kernel/vrn.hpp"
 
-namespace veltrane::columns {
+namespace veltrane::native {
 namespace {
 
 using namespace veltrane::runtime;
@@ -525,4 +525,4 @@ PyObject* vrn_type_object() { return g_vrn_type.get(&make_vrn_type); }
 
 PyObject* vrn_type() { return vrn_type_object(); }
 
-}  // namespace veltrane::columns
+}  // namespace veltrane::native

@@ -7,9 +7,9 @@
 #include <memory>
 #include <string_view>
 
-#include "columns/column_data.hpp"
+#include "arrow/column_data.hpp"
 
-namespace veltrane::columns {
+namespace veltrane::arrow {
 
 // The most text bytes a chunk or a whole result keeps in utf8 form: the
 // greatest 32-bit offset. Tests lower it (through the module's private
@@ -77,4 +77,4 @@ private:
 };
 
 
-}  // namespace veltrane::columns
+}  // namespace veltrane::arrow

@@ -16,12 +16,14 @@
 #include <optional>
 #include <string_view>
 
-#include "columns/arrow_abi.hpp"
-#include "columns/column_data.hpp"
+#include "arrow/arrow_abi.hpp"
+#include "arrow/column_data.hpp"
 #include "runtime/py_result.hpp"
 #include "runtime/python.hpp"
 
-namespace veltrane::columns {
+namespace veltrane::native {
+
+using namespace veltrane::arrow;  // the Arrow layer is this module's vocabulary
 
 using runtime::PyErr;
 using runtime::PyResult;
@@ -113,4 +115,4 @@ void export_stream(std::shared_ptr<const ColumnData> column, ArrowArrayStream* o
 // schema of the result's own type is accepted; anything else is refused.
 [[nodiscard]] std::optional<PyErr> check_requested_schema(PyObject* requested, const ArrayData& prototype);
 
-}  // namespace veltrane::columns
+}  // namespace veltrane::native

@@ -7,9 +7,9 @@
 #include <string_view>
 #include <variant>
 
-#include "columns/arrow_abi.hpp"
+#include "arrow/arrow_abi.hpp"
 
-namespace veltrane::columns {
+namespace veltrane::arrow {
 
 // Bit `index` of an LSB-first validity bitmap; a missing bitmap means valid.
 [[nodiscard]] inline bool bit_is_set(const void* bitmap, std::int64_t index) noexcept {
@@ -67,4 +67,4 @@ private:
     std::int64_t offset_ = 0;         // the struct's offset, added to the child's rows
 };
 
-}  // namespace veltrane::columns
+}  // namespace veltrane::arrow

@@ -1,14 +1,14 @@
-#include "columns/column_object.hpp"
+#include "native/column_object.hpp"
 
 #include <string>
 
-#include "columns/capsules.hpp"
+#include "native/capsules.hpp"
 #include "runtime/arguments.hpp"
 #include "runtime/fault.hpp"
 #include "runtime/frame.hpp"
 #include "runtime/once_cell.hpp"
 
-namespace veltrane::columns {
+namespace veltrane::native {
 namespace {
 
 using namespace veltrane::runtime;
@@ -180,7 +180,7 @@ PyType_Slot kSlots[] = {
 };
 
 PyType_Spec kSpec = {
-    "veltrane_vrn._columns.Column",
+    "veltrane_vrn._native.Column",
     static_cast<int>(sizeof(ColumnObject)),
     0,
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,
@@ -206,4 +206,4 @@ PyResult<PyObject*> new_column(std::shared_ptr<const ColumnData> data) {
     return object;
 }
 
-}  // namespace veltrane::columns
+}  // namespace veltrane::native

@@ -3,9 +3,9 @@
 
 #include "runtime/python.hpp"
 
-namespace veltrane::columns {
+namespace veltrane::native {
 
 // The process-wide `Vrn` type (borrowed), created on first need.
 [[nodiscard]] PyObject* vrn_type();
 
-}  // namespace veltrane::columns
+}  // namespace veltrane::native

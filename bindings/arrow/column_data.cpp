@@ -1,6 +1,6 @@
-#include "columns/column_data.hpp"
+#include "arrow/column_data.hpp"
 
-namespace veltrane::columns {
+namespace veltrane::arrow {
 namespace {
 
 void set_bit(std::vector<std::uint8_t>& bitmap, std::size_t i, bool value) {
@@ -118,4 +118,4 @@ ChunkPtr join_chunks(const std::vector<ChunkPtr>& chunks) {
     return joined;
 }
 
-}  // namespace veltrane::columns
+}  // namespace veltrane::arrow

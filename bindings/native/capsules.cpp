@@ -1,15 +1,15 @@
-#include "columns/capsules.hpp"
+#include "native/capsules.hpp"
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "columns/arrow_read.hpp"
+#include "arrow/arrow_read.hpp"
 #include "runtime/attach.hpp"
 #include "runtime/fault.hpp"
 #include "runtime/text.hpp"
 
-namespace veltrane::columns {
+namespace veltrane::native {
 namespace {
 
 using runtime::OwnedRef;
@@ -362,4 +362,4 @@ std::optional<PyErr> check_requested_schema(PyObject* requested, const ArrayData
                                    describe_prototype(prototype) + ", not as " + describe_format(*schema));
 }
 
-}  // namespace veltrane::columns
+}  // namespace veltrane::native

@@ -8,11 +8,11 @@
 #include <string>
 #include <variant>
 
-#include "columns/arrow_abi.hpp"
-#include "columns/arrow_read.hpp"
-#include "columns/string_reader.hpp"
+#include "arrow/arrow_abi.hpp"
+#include "arrow/arrow_read.hpp"
+#include "arrow/string_reader.hpp"
 
-namespace veltrane::columns {
+namespace veltrane::arrow {
 
 enum class NumberType : std::uint8_t { I8, U8, I16, U16, I32, U32, I64, U64, F16, F32, F64 };
 
@@ -43,4 +43,4 @@ private:
 // An IEEE 754 half-precision value as a double (exact).
 [[nodiscard]] double half_to_double(std::uint16_t half) noexcept;
 
-}  // namespace veltrane::columns
+}  // namespace veltrane::arrow

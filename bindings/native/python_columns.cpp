@@ -1,5 +1,5 @@
 // Columns made from Python sequences (the convenience path of the column API,
-// one object per row by nature), and the module's private test hooks.
+// one object per row by nature).
 //
 //     def strings_column(values, name="values"):   # str or None per row
 //         return Column(utf8, [None if v is None else str_utf8(v) for v in values])
@@ -8,14 +8,13 @@
 //         return Column(float64, [...])            # the per-call conversion
 #include <string>
 
-#include "columns/column_object.hpp"
-#include "columns/functions.hpp"
-#include "columns/string_builder.hpp"
-#include "columns/test_hooks.hpp"
+#include "native/column_object.hpp"
+#include "native/functions.hpp"
+#include "arrow/string_builder.hpp"
 #include "runtime/arguments.hpp"
 #include "runtime/frame.hpp"
 
-namespace veltrane::columns {
+namespace veltrane::native {
 namespace {
 
 using namespace veltrane::runtime;
@@ -126,63 +125,6 @@ PyResult<PyObject*> numbers_column_body(const CallArgs& call) {
     return new_column(one_chunk(builder.finish()));
 }
 
-constexpr std::string_view kLimitParameters[] = {"limit"};
-constexpr CallSignature kSetLimit{"_set_utf8_limit", kLimitParameters};
-
-// _set_utf8_limit(limit) -> the old limit: text bytes a result keeps as utf8.
-PyResult<PyObject*> set_utf8_limit_body(const CallArgs& call) {
-    PyObject* slots[1];
-    if (std::optional<PyErr> error = bind_arguments(kSetLimit, call, slots)) {
-        return std::move(*error);
-    }
-    PyResult<std::int64_t> limit = extract_i64(slots[0]);
-    if (!limit) {
-        return note_argument_error("limit", limit.take_error());
-    }
-    if (*limit < 0 || *limit > kUtf8ByteLimit) {
-        return PyErr::with_message(PyExc_ValueError, std::string("limit must be in [0, 2**31 - 1]"));
-    }
-    PyObject* old = PyLong_FromLongLong(set_utf8_byte_limit(*limit));
-    if (old == nullptr) {
-        null_result_fault();
-    }
-    return old;
-}
-
-constexpr std::string_view kRendezvousParameters[] = {"parties", "timeout_ms"};
-constexpr CallSignature kArm{"_arm_rendezvous", kRendezvousParameters};
-constexpr CallSignature kMet{"_rendezvous_met", {}};
-
-PyResult<PyObject*> arm_rendezvous_body(const CallArgs& call) {
-    PyObject* slots[2];
-    if (std::optional<PyErr> error = bind_arguments(kArm, call, slots)) {
-        return std::move(*error);
-    }
-    PyResult<std::int64_t> parties = extract_i64(slots[0]);
-    if (!parties) {
-        return note_argument_error("parties", parties.take_error());
-    }
-    PyResult<std::int64_t> timeout = extract_i64(slots[1]);
-    if (!timeout) {
-        return note_argument_error("timeout_ms", timeout.take_error());
-    }
-    arm_rendezvous(static_cast<int>(*parties), *timeout);
-    Py_IncRef(Py_None);
-    return Py_None;
-}
-
-PyResult<PyObject*> rendezvous_met_body(const CallArgs& call) {
-    PyObject* slots[1];
-    if (std::optional<PyErr> error = bind_arguments(kMet, call, slots)) {
-        return std::move(*error);
-    }
-    PyObject* met = PyLong_FromLong(rendezvous_met());
-    if (met == nullptr) {
-        null_result_fault();
-    }
-    return met;
-}
-
 }  // namespace
 
 namespace functions {
@@ -195,17 +137,5 @@ PyMethodDef numbers_column = {
     "numbers_column", method_of<numbers_column_body>(), kFunctionFlags,
     "numbers_column(values, name='values')\n--\n\n"
     "A float64 Column from an iterable of numbers or None, each converted as float() converts it."};
-PyMethodDef set_utf8_limit = {
-    "_set_utf8_limit", method_of<set_utf8_limit_body>(), kFunctionFlags,
-    "_set_utf8_limit(limit)\n--\n\n"
-    "For tests: the text bytes a result keeps as utf8 before it is large_utf8; returns the old limit."};
-PyMethodDef arm_rendezvous = {
-    "_arm_rendezvous", method_of<arm_rendezvous_body>(), kFunctionFlags,
-    "_arm_rendezvous(parties, timeout_ms)\n--\n\n"
-    "For tests: the next `parties` kernel runs over a chunk wait for each other, without the lock."};
-PyMethodDef rendezvous_met = {
-    "_rendezvous_met", method_of<rendezvous_met_body>(), kFunctionFlags,
-    "_rendezvous_met()\n--\n\nFor tests: how many armed kernel runs met all the others in time."};
-
 }  // namespace functions
-}  // namespace veltrane::columns
+}  // namespace veltrane::native

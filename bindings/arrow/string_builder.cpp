@@ -1,8 +1,8 @@
-#include "columns/string_builder.hpp"
+#include "arrow/string_builder.hpp"
 
 #include <algorithm>
 
-namespace veltrane::columns {
+namespace veltrane::arrow {
 namespace {
 
 // Read by builders on threads without the interpreter lock, hence atomic.
@@ -113,4 +113,4 @@ std::shared_ptr<ArrayData> NumberBuilder::finish() {
     return done;
 }
 
-}  // namespace veltrane::columns
+}  // namespace veltrane::arrow

@@ -1,8 +1,8 @@
-#include "columns/string_reader.hpp"
+#include "arrow/string_reader.hpp"
 
 #include <cstring>
 
-namespace veltrane::columns {
+namespace veltrane::arrow {
 namespace {
 
 std::optional<StringEncoding> encoding_of(const char* format) {
@@ -228,4 +228,4 @@ Cell StringChunkReader::read(std::int64_t row, std::string_view& text) const noe
     return values_.read(index, text);
 }
 
-}  // namespace veltrane::columns
+}  // namespace veltrane::arrow

@@ -1,4 +1,4 @@
-#include "scan/scanner_object.hpp"
+#include "native/scanner_object.hpp"
 
 #include <algorithm>
 #include <array>
@@ -6,8 +6,8 @@
 #include <string>
 #include <variant>
 
-#include "columns/capsules.hpp"
-#include "columns/string_reader.hpp"
+#include "native/capsules.hpp"
+#include "arrow/string_reader.hpp"
 #include "runtime/arguments.hpp"
 #include "runtime/detach.hpp"
 #include "runtime/fault.hpp"
@@ -15,10 +15,12 @@
 #include "runtime/once_cell.hpp"
 #include "scan/name_scanner.hpp"
 
-namespace veltrane::scan {
+namespace veltrane::native {
 namespace {
 
 using namespace veltrane::runtime;
+using namespace veltrane::scan;
+using namespace veltrane::arrow;
 using veltrane_kernel::VrnError;
 
 struct ScannerObject {
@@ -216,17 +218,17 @@ struct RowsStop {
     bool corrupt;
 };
 
-RowsStop scan_rows(NameScanner& scanner, const columns::StringChunkReader& reader, std::int64_t first) {
+RowsStop scan_rows(NameScanner& scanner, const StringChunkReader& reader, std::int64_t first) {
     std::string_view text;
     for (std::int64_t row = first; row < reader.length(); ++row) {
         switch (reader.read(row, text)) {
-            case columns::Cell::Null:
+            case Cell::Null:
                 scanner.null_name();
                 break;
-            case columns::Cell::Value:
+            case Cell::Value:
                 scanner.name(text);
                 break;
-            case columns::Cell::Corrupt:
+            case Cell::Corrupt:
                 return {row, true};
         }
         if (scanner.undecodable_line() != 0 || scanner.output().must_stop()) {
@@ -253,33 +255,33 @@ PyResult<PyObject*> column_body(PyObject* self, const CallArgs& call) {
     if (!at) {
         return at.take_error();
     }
-    PyResult<columns::ChunkSource> source = columns::ChunkSource::open(slots[0], kColumn.function_name, "array");
+    PyResult<ChunkSource> source = ChunkSource::open(slots[0], kColumn.function_name, "array");
     if (!source) {
         return source.take_error();
     }
-    const auto described = columns::string_layout(source.value().schema());
+    const auto described = string_layout(source.value().schema());
     if (const auto* found = std::get_if<std::string>(&described)) {
         return PyErr::with_message(PyExc_TypeError, column_prefix() +
                                                         " must be a column of strings (utf8, large_utf8 or "
                                                         "string_view), found Arrow format " + *found);
     }
-    const columns::StringLayout layout = std::get<columns::StringLayout>(described);
+    const StringLayout layout = std::get<StringLayout>(described);
     const auto start = static_cast<std::int64_t>(std::min<std::size_t>(*at, INT64_MAX));
     std::int64_t before = 0;  // the rows of the chunks before this one
     while (true) {
-        PyResult<std::optional<columns::OwnedArray>> next = source.value().next();
+        PyResult<std::optional<OwnedArray>> next = source.value().next();
         if (!next) {
             return next.take_error();
         }
         if (!next.value()) {
             break;
         }
-        const columns::OwnedArray chunk = std::move(*next.value());
-        auto opened = columns::StringChunkReader::open(layout, chunk.raw);
+        const OwnedArray chunk = std::move(*next.value());
+        auto opened = StringChunkReader::open(layout, chunk.raw);
         if (const auto* problem = std::get_if<std::string>(&opened)) {
             return PyErr::with_message(PyExc_ValueError, column_prefix() + ": the Arrow data is " + *problem);
         }
-        const columns::StringChunkReader& reader = std::get<columns::StringChunkReader>(opened);
+        const StringChunkReader& reader = std::get<StringChunkReader>(opened);
         const std::int64_t length = reader.length();
         if (start >= before + length) {
             before += length;
@@ -481,7 +483,7 @@ PyType_Slot kSlots[] = {
 };
 
 PyType_Spec kSpec = {
-    "veltrane_vrn._columns.NameScanner",
+    "veltrane_vrn._native.NameScanner",
     static_cast<int>(sizeof(ScannerObject)),
     0,
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
@@ -498,4 +500,4 @@ OnceCell g_scanner_type;
 
 PyObject* name_scanner_type() { return g_scanner_type.get(&make_scanner_type); }
 
-}  // namespace veltrane::scan
+}  // namespace veltrane::native

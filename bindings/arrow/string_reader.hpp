@@ -17,10 +17,10 @@
 #include <string_view>
 #include <variant>
 
-#include "columns/arrow_abi.hpp"
-#include "columns/arrow_read.hpp"
+#include "arrow/arrow_abi.hpp"
+#include "arrow/arrow_read.hpp"
 
-namespace veltrane::columns {
+namespace veltrane::arrow {
 
 enum class StringEncoding : std::uint8_t { Utf8, LargeUtf8, View };
 
@@ -83,4 +83,4 @@ private:
     PlainStrings values_;
 };
 
-}  // namespace veltrane::columns
+}  // namespace veltrane::arrow

@@ -1,11 +1,11 @@
-#include "columns/number_reader.hpp"
+#include "arrow/number_reader.hpp"
 
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <string_view>
 
-namespace veltrane::columns {
+namespace veltrane::arrow {
 namespace {
 
 struct NumberFormat {
@@ -115,4 +115,4 @@ Cell NumberChunkReader::read(std::int64_t row, double& value) const noexcept {
     return Cell::Value;
 }
 
-}  // namespace veltrane::columns
+}  // namespace veltrane::arrow

@@ -4,7 +4,7 @@
 
 #include "runtime/python.hpp"
 
-namespace veltrane::columns::functions {
+namespace veltrane::native::functions {
 
 inline constexpr int kFunctionFlags = METH_FASTCALL | METH_KEYWORDS | METH_STATIC;
 
@@ -22,11 +22,15 @@ extern PyMethodDef vrn_fields;
 extern PyMethodDef vrn_build;
 extern PyMethodDef mint_uuid7;
 
-// python_columns.cpp: columns made from Python sequences, and the test hooks.
+// python_columns.cpp: columns made from Python sequences.
 extern PyMethodDef strings_column;
 extern PyMethodDef numbers_column;
+
+#if VELTRANE_TEST_HOOKS
+// test_hooks.cpp: the hooks of the test-only build of this module.
 extern PyMethodDef set_utf8_limit;
 extern PyMethodDef arm_rendezvous;
 extern PyMethodDef rendezvous_met;
+#endif
 
-}  // namespace veltrane::columns::functions
+}  // namespace veltrane::native::functions

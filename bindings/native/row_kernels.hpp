@@ -12,12 +12,14 @@
 #include <string>
 #include <string_view>
 
-#include "columns/string_builder.hpp"
+#include "arrow/string_builder.hpp"
 #include "veltrane_kernel/uuid.hpp"
 #include "veltrane_kernel/mint.hpp"
 #include "veltrane_kernel/vrn.hpp"
 
-namespace veltrane::columns::rows {
+namespace veltrane::native::rows {
+
+using namespace veltrane::arrow;
 
 using veltrane_kernel::MAX_VRN_LEN;
 using veltrane_kernel::Uuid;
@@ -130,4 +132,4 @@ inline Outcome mint_uuid7(const RowCells& row, StringBuilder* out) {
     return std::nullopt;
 }
 
-}  // namespace veltrane::columns::rows
+}  // namespace veltrane::native::rows

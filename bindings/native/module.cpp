@@ -1,4 +1,4 @@
-// The module `veltrane_vrn._columns`: multi-phase initialisation.
+// The module `veltrane_vrn._native`: multi-phase initialisation.
 //
 //     def exec_module(m):
 //         refuse unless this is the main interpreter
@@ -7,19 +7,30 @@
 //         m.Vrn = Vrn                      # the parsed name as a value (veltrane_vrn.Vrn)
 //         m.NameScanner = NameScanner      # the engine of the vrn command (scan/)
 //
+// Built twice from the same sources: `veltrane_vrn._native` for the wheel, and
+// `veltrane_native_testing` (VELTRANE_TEST_HOOKS=1, never shipped) with the
+// test hooks of test_hooks.hpp as three more functions.
+//
 // The typed API over it is veltrane_vrn.columns; this module is its engine.
-#include "columns/column_object.hpp"
-#include "columns/functions.hpp"
-#include "columns/vrn_type.hpp"
+#include "native/column_object.hpp"
+#include "native/functions.hpp"
+#include "native/vrn_type.hpp"
 #include "runtime/attach.hpp"
 #include "runtime/frame.hpp"
 #include "runtime/interpreter.hpp"
-#include "scan/scanner_object.hpp"
+#include "native/scanner_object.hpp"
 
-namespace veltrane::columns {
+namespace veltrane::native {
 namespace {
 
 using namespace veltrane::runtime;
+
+// The module in the wheel, or its test-only build with the hooks.
+#if VELTRANE_TEST_HOOKS
+constexpr const char* kModuleName = "veltrane_native_testing";
+#else
+constexpr const char* kModuleName = "veltrane_vrn._native";
+#endif
 
 // Pointers, not copies: the records are filled by the dynamic initialisation
 // of their own sources, and a function object keeps pointing at its record.
@@ -38,14 +49,16 @@ PyMethodDef* const kFunctions[] = {
     &functions::mint_uuid7,
     &functions::strings_column,
     &functions::numbers_column,
+#if VELTRANE_TEST_HOOKS
     &functions::set_utf8_limit,
     &functions::arm_rendezvous,
     &functions::rendezvous_met,
+#endif
 };
 
 PyResult<int> exec_body(PyObject* module) {
     // First of all: a refused import must not have filled a process-wide cell.
-    if (std::optional<PyErr> refused = require_main_interpreter("veltrane_vrn._columns")) {
+    if (std::optional<PyErr> refused = require_main_interpreter(kModuleName)) {
         return std::move(*refused);
     }
     OwnedRef module_name(PyModule_GetNameObject(module));
@@ -60,7 +73,7 @@ PyResult<int> exec_body(PyObject* module) {
     }
     if (PyModule_AddObjectRef(module, "Column", column_type()) != 0 ||
         PyModule_AddObjectRef(module, "Vrn", vrn_type()) != 0 ||
-        PyModule_AddObjectRef(module, "NameScanner", scan::name_scanner_type()) != 0) {
+        PyModule_AddObjectRef(module, "NameScanner", name_scanner_type()) != 0) {
         return PyErr::fetch_pending();
     }
     return 0;
@@ -77,7 +90,7 @@ PyModuleDef_Slot kSlots[] = {
 
 PyModuleDef definition = {
     PyModuleDef_HEAD_INIT,
-    "veltrane_vrn._columns",
+    kModuleName,
     "The VRN functions over Arrow columns, with the interpreter lock released while the kernel runs.\n"
     "Use them through veltrane_vrn.columns.",
     0,        // m_size: no per-module state
@@ -89,6 +102,10 @@ PyModuleDef definition = {
 };
 
 }  // namespace
-}  // namespace veltrane::columns
+}  // namespace veltrane::native
 
-PyMODINIT_FUNC PyInit__columns() { return PyModuleDef_Init(&veltrane::columns::definition); }
+#if VELTRANE_TEST_HOOKS
+PyMODINIT_FUNC PyInit_veltrane_native_testing() { return PyModuleDef_Init(&veltrane::native::definition); }
+#else
+PyMODINIT_FUNC PyInit__native() { return PyModuleDef_Init(&veltrane::native::definition); }
+#endif

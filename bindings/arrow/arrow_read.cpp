@@ -1,6 +1,6 @@
-#include "columns/arrow_read.hpp"
+#include "arrow/arrow_read.hpp"
 
-namespace veltrane::columns {
+namespace veltrane::arrow {
 namespace {
 
 struct FormatName {
@@ -72,4 +72,4 @@ std::variant<TableRows, std::string> TableRows::open(bool table, const ArrowArra
     return rows;
 }
 
-}  // namespace veltrane::columns
+}  // namespace veltrane::arrow

@@ -24,19 +24,19 @@
 #include <variant>
 #include <vector>
 
-#include "columns/capsules.hpp"
-#include "columns/column_object.hpp"
-#include "columns/functions.hpp"
-#include "columns/number_reader.hpp"
-#include "columns/row_kernels.hpp"
-#include "columns/string_builder.hpp"
-#include "columns/string_reader.hpp"
-#include "columns/test_hooks.hpp"
+#include "native/capsules.hpp"
+#include "native/column_object.hpp"
+#include "native/functions.hpp"
+#include "arrow/number_reader.hpp"
+#include "native/row_kernels.hpp"
+#include "arrow/string_builder.hpp"
+#include "arrow/string_reader.hpp"
+#include "native/test_hooks.hpp"
 #include "runtime/arguments.hpp"
 #include "runtime/detach.hpp"
 #include "runtime/frame.hpp"
 
-namespace veltrane::columns {
+namespace veltrane::native {
 namespace {
 
 using namespace veltrane::runtime;
@@ -500,4 +500,4 @@ PyMethodDef mint_uuid7 = {
 #undef VELTRANE_ERRORS_DOC
 
 }  // namespace functions
-}  // namespace veltrane::columns
+}  // namespace veltrane::native

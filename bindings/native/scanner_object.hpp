@@ -1,4 +1,4 @@
-// `veltrane_vrn._columns.NameScanner`: the `vrn` command's scanner
+// `veltrane_vrn._native.NameScanner`: the `vrn` command's scanner
 // (name_scanner.hpp) as a Python object, the engine of veltrane_vrn.cli.
 //
 //     class NameScanner:
@@ -18,9 +18,9 @@
 
 #include "runtime/python.hpp"
 
-namespace veltrane::scan {
+namespace veltrane::native {
 
 // The type (a borrowed reference kept for the life of the process).
 [[nodiscard]] PyObject* name_scanner_type();
 
-}  // namespace veltrane::scan
+}  // namespace veltrane::native

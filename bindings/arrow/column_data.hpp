@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-namespace veltrane::columns {
+namespace veltrane::arrow {
 
 // The Arrow types a result can have.
 enum class Kind : std::uint8_t {
@@ -69,4 +69,4 @@ void widen_to_large(ArrayData& chunk);
 // Every chunk in one: rows in order, validity and offsets rebased.
 [[nodiscard]] ChunkPtr join_chunks(const std::vector<ChunkPtr>& chunks);
 
-}  // namespace veltrane::columns
+}  // namespace veltrane::arrow
