@@ -43,13 +43,6 @@ PyObject* none() {
     return Py_None;
 }
 
-// The tokens in the order the parser checks them (the order of the counts).
-constexpr VrnError::Kind kCheckOrder[] = {
-    VrnError::Empty,     VrnError::TooLong,         VrnError::WrongFieldCount, VrnError::BadScheme,
-    VrnError::BadPartition, VrnError::BadService,   VrnError::BadRegion,       VrnError::BadOrg,
-    VrnError::BadResourcePath, VrnError::BadResourceType, VrnError::BadResourceId,
-};
-static_assert(std::size(kCheckOrder) == VrnError::kCount);
 
 // The scanner of `self`, or the RuntimeError of a scanner that another thread
 // is scanning with right now.
@@ -361,7 +354,7 @@ PyResult<PyObject*> counts_body(PyObject* self, const CallArgs& call) {
         }
     };
     put("valid", counts[0]);
-    for (VrnError::Kind kind : kCheckOrder) {
+    for (VrnError::Kind kind : VrnError::kCheckOrder) {
         put(VrnError(kind).kind(), counts[1 + static_cast<std::size_t>(kind)]);
     }
     return result.release_ownership();

@@ -158,6 +158,49 @@ char* put_cedar_type(char* out, const VrnView& vrn) noexcept {
 
 }  // namespace
 
+FieldSpans VrnView::field_spans() const noexcept {
+    // "vrn:vlt:" service ':' region ':' org ':' resource_type '/' resource_id
+    FieldSpans spans{};
+    std::size_t at = CanonicalTemplate::kPrefix.size();
+    const auto next = [&at](std::size_t size) {
+        const FieldSpan span{at, size};
+        at += size + 1;  // and the separator after it
+        return span;
+    };
+    spans.service = next(service_.size());
+    spans.region = next(region_.size());
+    spans.org = next(org_ ? Uuid::kTextLength : 0);
+    spans.resource_type = next(resource_type_.size());
+    spans.resource_id = next(Uuid::kTextLength);
+    return spans;
+}
+
+namespace {
+
+// Whether a UUID text that passed the UUID check holds an upper-case letter:
+// its only letters are hex digits, and on its bytes ('-', '0'-'9', 'a'-'f',
+// 'A'-'F') bit 0x40 without bit 0x20 is exactly 'A'-'F'. Eight bytes at a
+// time, the last word overlapping the one before it.
+bool uuid_text_has_upper_case(const char* text) noexcept {
+    constexpr std::uint64_t kUpper = 0x4040404040404040ull;
+    std::uint64_t found = 0;
+    for (std::size_t at : {std::size_t{0}, std::size_t{8}, std::size_t{16}, std::size_t{24}, Uuid::kTextLength - 8}) {
+        std::uint64_t word;
+        std::memcpy(&word, text + at, sizeof word);
+        found |= word & ~(word << 1) & kUpper;  // bit 6 set where bit 5 is clear
+    }
+    return found != 0;
+}
+
+}  // namespace
+
+bool VrnView::is_canonical() const noexcept {
+    if (text_.empty()) return false;
+    const FieldSpans spans = field_spans();
+    if (org_ && uuid_text_has_upper_case(text_.data() + spans.org.start)) return false;
+    return !uuid_text_has_upper_case(text_.data() + spans.resource_id.start);
+}
+
 std::size_t VrnView::canonical_size() const noexcept {
     return CanonicalTemplate::kOverhead + service_.size() + region_.size() +
            (org_ ? Uuid::kTextLength : 0) + resource_type_.size() + Uuid::kTextLength;
@@ -190,6 +233,16 @@ CedarEntityLayout VrnView::write_cedar_entity(char* out) const noexcept {
     const Uuid::HyphenatedText id = resource_id_.to_hyphenated();
     std::memcpy(type_end, id.data(), id.size());
     return {static_cast<std::size_t>(type_end - out), id.size()};
+}
+
+std::size_t VrnView::write_cedar_uid(char* out) const noexcept {
+    char* at = put_cedar_type(out, *this);
+    at = put(at, "::\"");
+    const Uuid::HyphenatedText id = resource_id_.to_hyphenated();
+    std::memcpy(at, id.data(), id.size());
+    at += id.size();
+    *at++ = '"';
+    return static_cast<std::size_t>(at - out);
 }
 
 CedarEntity VrnView::cedar_entity() const {

@@ -38,6 +38,14 @@ public:
     };
     static constexpr std::size_t kCount = 11;
 
+    // Every kind, in the order the parser checks for them: a text that fails
+    // several checks is reported with the first of them in this order. (The
+    // numbering above is older than this order and part of the contract.)
+    static constexpr Kind kCheckOrder[kCount] = {
+        Empty,     TooLong,   WrongFieldCount, BadScheme,       BadPartition,    BadService,
+        BadRegion, BadOrg,    BadResourcePath, BadResourceType, BadResourceId,
+    };
+
     // NOLINTNEXTLINE(google-explicit-constructor): a kind is an error.
     constexpr VrnError(Kind kind) noexcept : kind_(kind) {}
 
@@ -71,6 +79,18 @@ struct CedarEntity {
     std::string entity_id;    // the resource id, hyphenated, lowercase
 };
 
+// Where a field sits in the text of a parsed name: `text.substr(start, size)`.
+struct FieldSpan {
+    std::size_t start;
+    std::size_t size;
+};
+
+// The five fields of a parsed name, in order, as spans of its text (and of its
+// canonical text, which has the same layout).
+struct FieldSpans {
+    FieldSpan service, region, org, resource_type, resource_id;
+};
+
 // Where the two Cedar texts sit in a buffer that `VrnView::write_cedar_entity`
 // filled: the entity type first, the entity id right after it.
 struct CedarEntityLayout {
@@ -101,6 +121,14 @@ public:
     [[nodiscard]] std::string_view resource_type() const noexcept { return resource_type_; }
     [[nodiscard]] const Uuid& resource_id() const noexcept { return resource_id_; }
 
+    // Where each field sits in the canonical text (and in the parsed text,
+    // which has the same layout); an absent org is an empty span.
+    [[nodiscard]] FieldSpans field_spans() const noexcept;
+
+    // Whether the text parsed is its own canonical form: its UUIDs hold no
+    // upper-case letter. False for the view of a `Vrn`, which has no text.
+    [[nodiscard]] bool is_canonical() const noexcept;
+
     // The length of the canonical text (that of the parsed text).
     [[nodiscard]] std::size_t canonical_size() const noexcept;
     // Writes the canonical text to `out` (room for MAX_VRN_LEN bytes); returns
@@ -113,6 +141,10 @@ public:
     // bytes); returns its length. (The entity id is `resource_id()`'s
     // hyphenated text.)
     std::size_t write_cedar_entity_type(char* out) const noexcept;
+    // Writes the Cedar entity UID as Cedar writes it, `Type::"id"`
+    // (`Vlt::Iam::Project::"0190c3a2-..."`), to `out` (room for MAX_VRN_LEN
+    // bytes); returns its length.
+    std::size_t write_cedar_uid(char* out) const noexcept;
 
     // The same renderings as owned strings.
     [[nodiscard]] std::string canonical() const;
