@@ -1,15 +1,14 @@
 // def mint_uuid7(unix_ms: float, rand_hex: str) -> str:
 //     return str(Uuid.mint_v7(float(unix_ms), rand_hex))
 //     # ValueError("bad-rand-hex") before ValueError("bad-unix-ms")
+#include "answers/answers.hpp"
 #include "module/functions.hpp"
 #include "runtime/arguments.hpp"
-#include "veltrane_kernel/mint.hpp"
 
 namespace veltrane::functions {
 namespace {
 
 using namespace veltrane::runtime;
-using veltrane_kernel::Uuid;
 
 constexpr std::string_view kParameters[] = {"unix_ms", "rand_hex"};
 constexpr CallSignature kSignature{"mint_uuid7", kParameters};
@@ -27,12 +26,12 @@ PyResult<PyObject*> mint_uuid7_body(const CallArgs& call) {
     if (!rand_hex) {
         return note_argument_error("rand_hex", rand_hex.take_error());
     }
-    const auto minted = Uuid::mint_v7(*unix_ms, *rand_hex);
+    answers::Scratch scratch;
+    const auto minted = answers::mint_uuid7(*unix_ms, *rand_hex, scratch);
     if (!minted) {
-        return PyErr::value_error(minted.error().kind());
+        return PyErr::value_error(minted.error());
     }
-    const Uuid::HyphenatedText text = minted->to_hyphenated();
-    return text_result(std::string_view(text.data(), text.size()));
+    return text_result(*minted);
 }
 
 }  // namespace

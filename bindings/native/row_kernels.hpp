@@ -2,9 +2,8 @@
 //
 // Each function looks at one row's texts, appends its answer to the row's
 // output and returns nothing, or returns the error token and appends nothing
-// (the caller then raises, or appends a null). The answers are exactly those
-// of the per-call functions of veltrane_py_bindings: the same kernel calls on
-// the same texts.
+// (the caller then raises, or appends a null). The answers are those of
+// answers/answers.hpp, as every other surface gives them.
 #pragma once
 
 #include <array>
@@ -12,22 +11,14 @@
 #include <string>
 #include <string_view>
 
+#include "answers/answers.hpp"
 #include "arrow/string_builder.hpp"
-#include "veltrane_kernel/uuid.hpp"
-#include "veltrane_kernel/mint.hpp"
 #include "veltrane_kernel/vrn.hpp"
 
 namespace veltrane::native::rows {
 
 using namespace veltrane::arrow;
-
-using veltrane_kernel::MAX_VRN_LEN;
-using veltrane_kernel::Uuid;
-using veltrane_kernel::Vrn;
 using veltrane_kernel::VrnView;
-
-// Room for any rendering of a parsed name, on the stack.
-using RenderBuffer = std::array<char, MAX_VRN_LEN>;
 
 // nullopt: the row's answer was appended; otherwise the error token.
 using Outcome = std::optional<std::string_view>;
@@ -38,97 +29,58 @@ struct RowCells {
     double number = 0.0;                       // mint_uuid7's unix_ms
 };
 
-inline void append_uuid(StringBuilder& out, const Uuid& uuid) {
-    const Uuid::HyphenatedText text = uuid.to_hyphenated();
-    out.append(std::string_view(text.data(), text.size()));
-}
-
 // vrn_error_kind: "" for a valid name, else its token; never fails.
 inline Outcome error_kind(const RowCells& row, StringBuilder* out) {
-    const auto parsed = VrnView::parse(row.texts[0]);
-    out[0].append(parsed ? std::string_view() : parsed.error().kind());
+    out[0].append(answers::error_kind(row.texts[0]));
     return std::nullopt;
 }
 
-// Parses the row's text and appends what `answer` makes of the parsed name.
+// Parses the row's text and appends the answers about it, one per output.
 // A parse allocates nothing: the fields are views into the row's text.
-template <class Answer>
-Outcome with_parsed(const RowCells& row, StringBuilder* out, Answer answer) {
-    const auto parsed = VrnView::parse(row.texts[0]);
-    if (!parsed) {
-        return parsed.error().kind();
+template <answers::Answer... Answers>
+Outcome parsed(const RowCells& row, StringBuilder* out) {
+    const auto vrn = VrnView::parse(row.texts[0]);
+    if (!vrn) {
+        return vrn.error().kind();
     }
-    answer(*parsed, out);
+    answers::Scratch scratch;
+    std::size_t k = 0;
+    ((out[k++].append(Answers(*vrn, scratch))), ...);
     return std::nullopt;
 }
 
-inline Outcome canonicalize(const RowCells& row, StringBuilder* out) {
-    return with_parsed(row, out, [](const VrnView& vrn, StringBuilder* o) {
-        RenderBuffer buffer;
-        o[0].append(std::string_view(buffer.data(), vrn.write_canonical(buffer.data())));
-    });
-}
-inline Outcome service(const RowCells& row, StringBuilder* out) {
-    return with_parsed(row, out, [](const VrnView& vrn, StringBuilder* o) { o[0].append(vrn.service()); });
-}
-inline Outcome region(const RowCells& row, StringBuilder* out) {
-    return with_parsed(row, out, [](const VrnView& vrn, StringBuilder* o) { o[0].append(vrn.region()); });
-}
-inline void append_org(const VrnView& vrn, StringBuilder& out) {
-    if (vrn.org()) {
-        append_uuid(out, *vrn.org());
-    } else {
-        out.append(std::string_view());
-    }
-}
-inline Outcome org(const RowCells& row, StringBuilder* out) {
-    return with_parsed(row, out, [](const VrnView& vrn, StringBuilder* o) { append_org(vrn, o[0]); });
-}
-inline Outcome resource_type(const RowCells& row, StringBuilder* out) {
-    return with_parsed(row, out, [](const VrnView& vrn, StringBuilder* o) { o[0].append(vrn.resource_type()); });
-}
-inline Outcome resource_id(const RowCells& row, StringBuilder* out) {
-    return with_parsed(row, out, [](const VrnView& vrn, StringBuilder* o) { append_uuid(o[0], vrn.resource_id()); });
-}
-inline Outcome cedar_entity_type(const RowCells& row, StringBuilder* out) {
-    return with_parsed(row, out, [](const VrnView& vrn, StringBuilder* o) {
-        RenderBuffer buffer;
-        o[0].append(std::string_view(buffer.data(), vrn.write_cedar_entity_type(buffer.data())));
-    });
-}
-inline Outcome cedar_entity_id(const RowCells& row, StringBuilder* out) {
-    return with_parsed(row, out, [](const VrnView& vrn, StringBuilder* o) { append_uuid(o[0], vrn.resource_id()); });
-}
+inline constexpr auto canonicalize = parsed<answers::canonical>;
+inline constexpr auto service = parsed<answers::service>;
+inline constexpr auto region = parsed<answers::region>;
+inline constexpr auto org = parsed<answers::org>;
+inline constexpr auto resource_type = parsed<answers::resource_type>;
+inline constexpr auto resource_id = parsed<answers::resource_id>;
+inline constexpr auto cedar_entity_type = parsed<answers::cedar_entity_type>;
+inline constexpr auto cedar_entity_id = parsed<answers::cedar_entity_id>;
 
-// vrn_fields: one parse, five answers (the five field queries' results).
-inline Outcome fields(const RowCells& row, StringBuilder* out) {
-    return with_parsed(row, out, [](const VrnView& vrn, StringBuilder* o) {
-        o[0].append(vrn.service());
-        o[1].append(vrn.region());
-        append_org(vrn, o[2]);
-        o[3].append(vrn.resource_type());
-        append_uuid(o[4], vrn.resource_id());
-    });
-}
+// vrn_fields: one parse, the five field answers, one per output column.
+inline constexpr auto fields = parsed<answers::kFields[0].answer, answers::kFields[1].answer,
+                                      answers::kFields[2].answer, answers::kFields[3].answer,
+                                      answers::kFields[4].answer>;
 
 inline Outcome build(const RowCells& row, StringBuilder* out) {
-    const auto& t = row.texts;
-    RenderBuffer buffer;
-    const auto built = Vrn::build_into(t[0], t[1], t[2], t[3], t[4], buffer.data());
+    answers::Scratch scratch;
+    const auto built = answers::build(row.texts, scratch);
     if (!built) {
-        return built.error().kind();
+        return built.error();
     }
-    out[0].append(std::string_view(buffer.data(), *built));
+    out[0].append(*built);
     return std::nullopt;
 }
 
 // mint_uuid7(unix_ms, rand_hex): `number` is unix_ms, texts[1] is rand_hex.
 inline Outcome mint_uuid7(const RowCells& row, StringBuilder* out) {
-    const auto minted = Uuid::mint_v7(row.number, row.texts[1]);
+    answers::Scratch scratch;
+    const auto minted = answers::mint_uuid7(row.number, row.texts[1], scratch);
     if (!minted) {
-        return minted.error().kind();
+        return minted.error();
     }
-    append_uuid(out[0], *minted);
+    out[0].append(*minted);
     return std::nullopt;
 }
 

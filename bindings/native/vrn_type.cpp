@@ -20,11 +20,12 @@
 // argument itself when the argument is already canonical (and an exact str).
 #include "native/vrn_type.hpp"
 
+#include "answers/answers.hpp"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <string>
 
 #include "runtime/arguments.hpp"
 #include "runtime/fault.hpp"
@@ -36,9 +37,8 @@ namespace veltrane::native {
 namespace {
 
 using namespace veltrane::runtime;
-using veltrane_kernel::MAX_VRN_LEN;
-using veltrane_kernel::Uuid;
-using veltrane_kernel::Vrn;
+using veltrane_kernel::FieldSpan;
+using veltrane_kernel::FieldSpans;
 using veltrane_kernel::VrnView;
 
 struct VrnObject {
@@ -71,17 +71,6 @@ std::string_view utf8_of(PyObject* str) {
         null_result_fault();  // our own ASCII strs always have a UTF-8 form
     }
     return std::string_view(text, static_cast<std::size_t>(size));
-}
-
-// Where the fields sit in a canonical text: "vrn:vlt:" service ':' region ':'
-// org ':' resource_type '/' resource_id.
-struct FieldSizes {
-    std::size_t service, region, org, resource_type;
-};
-
-FieldSizes sizes_of(const VrnView& vrn) {
-    return {vrn.service().size(), vrn.region().size(), vrn.org() ? Uuid::kTextLength : 0,
-            vrn.resource_type().size()};
 }
 
 // The str of a short field text, shared by the names that hold the same one.
@@ -179,10 +168,10 @@ private:
 
 FreeVrns g_free_vrns;
 
-// A new Vrn of `type` over the canonical text in `text` (`size` bytes). When
-// `reuse` is given (an exact str holding that very text), it becomes the
-// canonical text instead of a copy.
-PyObject* new_vrn(PyTypeObject* type, const char* text, std::size_t size, const FieldSizes& fields,
+// A new Vrn of `type` over the canonical text in `text` (`size` bytes), its
+// fields where `spans` says. When `reuse` is given (an exact str holding that
+// very text), it becomes the canonical text instead of a copy.
+PyObject* new_vrn(PyTypeObject* type, const char* text, std::size_t size, const FieldSpans& spans,
                   PyObject* reuse) {
     OwnedRef object(g_free_vrns.take(type));  // the slots start out null
     VrnObject* vrn = as_vrn(object.get());
@@ -194,41 +183,18 @@ PyObject* new_vrn(PyTypeObject* type, const char* text, std::size_t size, const 
     }
     // The UUIDs are slices of the canonical str (ASCII, so a slice is a plain
     // copy with no decoding of UTF-8); the other fields are usually shared.
-    std::size_t at = 8;  // past "vrn:vlt:"
     PyObject* canonical = vrn->canonical;
-    const auto next = [&at](std::size_t length) {
-        const std::size_t start = at;
-        at += length + 1;  // and the separator after it
-        return start;
+    const auto slice = [canonical](FieldSpan span) {
+        const auto begin = static_cast<Py_ssize_t>(span.start);
+        return checked(PyUnicode_Substring(canonical, begin, begin + static_cast<Py_ssize_t>(span.size)));
     };
-    const auto uuid = [canonical](std::size_t start, std::size_t length) {
-        const auto begin = static_cast<Py_ssize_t>(start);
-        return checked(PyUnicode_Substring(canonical, begin, begin + static_cast<Py_ssize_t>(length)));
-    };
-    vrn->service = g_field_strs.get(text + next(fields.service), fields.service);
-    vrn->region = g_field_strs.get(text + next(fields.region), fields.region);
-    vrn->org = uuid(next(fields.org), fields.org);
-    vrn->resource_type = g_field_strs.get(text + next(fields.resource_type), fields.resource_type);
-    vrn->resource_id = uuid(next(Uuid::kTextLength), Uuid::kTextLength);
+    const auto shared = [text](FieldSpan span) { return g_field_strs.get(text + span.start, span.size); };
+    vrn->service = shared(spans.service);
+    vrn->region = shared(spans.region);
+    vrn->org = slice(spans.org);
+    vrn->resource_type = shared(spans.resource_type);
+    vrn->resource_id = slice(spans.resource_id);
     return object.release_ownership();
-}
-
-// Whether the text of a valid name (ASCII, at least 8 bytes) holds an
-// upper-case letter: eight bytes at a time, the last eight overlapping. On
-// ASCII bytes no addition below carries into the next byte; byte + 0x3F
-// reaches 0x80 from 'A' on, byte + 0x25 from 'Z' + 1 on.
-bool has_upper_case(std::string_view text) {
-    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-    const auto upper_in = [](const char* at) {
-        std::uint64_t word;
-        std::memcpy(&word, at, sizeof word);
-        return (word + 0x3F * kOnes) & ~(word + 0x25 * kOnes) & (0x80 * kOnes);
-    };
-    std::uint64_t found = upper_in(text.data() + text.size() - 8);
-    for (std::size_t at = 0; at + 8 <= text.size(); at += 8) {
-        found |= upper_in(text.data() + at);
-    }
-    return found != 0;
 }
 
 // Parses `argument` (the object bound to `s`) into a new Vrn, or the error:
@@ -247,15 +213,14 @@ PyResult<PyObject*> parse_into_vrn(PyTypeObject* type, PyObject* argument, bool*
         }
         return PyErr::value_error(parsed.error().kind());
     }
-    // A valid name's only letters outside 'a'-'z' are upper-case hex digits of
-    // its UUIDs: without any, the text is its own canonical form, and an exact
-    // str holding it can be that form.
-    if (Py_TYPE(argument) == &PyUnicode_Type && !has_upper_case(*text)) {
-        return new_vrn(type, (*text).data(), (*text).size(), sizes_of(*parsed), argument);
+    // A text that is its own canonical form, held by an exact str, can be
+    // that form.
+    if (Py_TYPE(argument) == &PyUnicode_Type && parsed->is_canonical()) {
+        return new_vrn(type, (*text).data(), (*text).size(), parsed->field_spans(), argument);
     }
-    std::array<char, MAX_VRN_LEN> canonical;
-    const std::size_t size = parsed->write_canonical(canonical.data());
-    return new_vrn(type, canonical.data(), size, sizes_of(*parsed), nullptr);
+    answers::Scratch scratch;
+    const std::string_view canonical = answers::canonical(*parsed, scratch);
+    return new_vrn(type, canonical.data(), canonical.size(), parsed->field_spans(), nullptr);
 }
 
 PyObject* vrn_type_object();
@@ -300,15 +265,17 @@ PyResult<PyObject*> build_body(PyObject* /*no self*/, const CallArgs& call) {
     if (!fields) {
         return fields.take_error();
     }
-    const auto& [service, region, org, resource_type, resource_id] = *fields;
-    std::array<char, MAX_VRN_LEN> canonical;
-    const auto built = Vrn::build_into(service, region, org, resource_type, resource_id, canonical.data());
+    answers::Scratch scratch;
+    const auto built = answers::build(*fields, scratch);
     if (!built) {
-        return PyErr::value_error(built.error().kind());
+        return PyErr::value_error(built.error());
     }
-    // A built name's fields are the five texts, as long as they were given.
-    const FieldSizes sizes{service.size(), region.size(), org.size(), resource_type.size()};
-    return new_vrn(the_type(), canonical.data(), *built, sizes, nullptr);
+    // The built text is canonical; its fields are where its parse puts them.
+    const auto parsed = VrnView::parse(*built);
+    if (!parsed) {
+        panic("a built name does not parse");
+    }
+    return new_vrn(the_type(), built->data(), built->size(), parsed->field_spans(), nullptr);
 }
 
 // Vrn(s): the type call, through the classic argument tuple.
@@ -325,26 +292,17 @@ PyObject* vrn_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 
 // ---- renderings --------------------------------------------------------------
 
-// The Cedar entity of the name, rendered from its canonical text (which parses).
-struct CedarTexts {
-    std::array<char, MAX_VRN_LEN> buffer;
-    veltrane_kernel::CedarEntityLayout layout;
-};
-
-CedarTexts cedar_of(PyObject* self) {
-    const auto parsed = VrnView::parse(utf8_of(as_vrn(self)->canonical));
-    if (!parsed) {
-        panic("the canonical text of a Vrn does not parse");
-    }
-    CedarTexts cedar;
-    cedar.layout = parsed->write_cedar_entity(cedar.buffer.data());
-    return cedar;
-}
-
-PyObject* cedar_entity_type_getter(PyObject* self, void* /*closure*/) {
+// An answer about the name, rendered from its canonical text (which parses).
+template <answers::Answer Answer>
+PyObject* rendered_getter(PyObject* self, void* /*closure*/) {
     return call_frame([self]() -> PyResult<PyObject*> {
-        const CedarTexts cedar = cedar_of(self);
-        return new_str(cedar.buffer.data(), cedar.layout.type_size);
+        const auto parsed = VrnView::parse(utf8_of(as_vrn(self)->canonical));
+        if (!parsed) {
+            panic("the canonical text of a Vrn does not parse");
+        }
+        answers::Scratch scratch;
+        const std::string_view answer = Answer(*parsed, scratch);
+        return new_str(answer.data(), answer.size());
     });
 }
 
@@ -352,18 +310,6 @@ PyObject* cedar_entity_id_getter(PyObject* self, void* /*closure*/) {
     // The entity id is the resource id.
     Py_IncRef(as_vrn(self)->resource_id);
     return as_vrn(self)->resource_id;
-}
-
-// Vlt::Iam::Project::"0190c3a2-..."
-PyObject* cedar_uid_getter(PyObject* self, void* /*closure*/) {
-    return call_frame([self]() -> PyResult<PyObject*> {
-        CedarTexts cedar = cedar_of(self);
-        std::string uid(cedar.buffer.data(), cedar.layout.type_size);
-        uid.append("::\"");
-        uid.append(cedar.buffer.data() + cedar.layout.type_size, cedar.layout.id_size);
-        uid.push_back('"');
-        return new_str(uid.data(), uid.size());
-    });
 }
 
 PyObject* vrn_str(PyObject* self) {
@@ -460,10 +406,10 @@ PyMemberDef kMembers[] = {
 };
 
 PyGetSetDef kProperties[] = {
-    {"cedar_entity_type", &cedar_entity_type_getter, nullptr,
+    {"cedar_entity_type", &rendered_getter<answers::cedar_entity_type>, nullptr,
      "The Cedar entity type, such as \"Vlt::Iam::Project\".", nullptr},
     {"cedar_entity_id", &cedar_entity_id_getter, nullptr, "The Cedar entity id: the resource id.", nullptr},
-    {"cedar_uid", &cedar_uid_getter, nullptr,
+    {"cedar_uid", &rendered_getter<answers::cedar_uid>, nullptr,
      "The Cedar entity UID as Cedar writes it: Vlt::Iam::Project::\"<resource id>\".", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };

@@ -1,17 +1,15 @@
 #include "scan/report.hpp"
 
+#include "answers/answers.hpp"
+
 #include <array>
 #include <charconv>
 
 namespace veltrane::scan {
 namespace {
 
-using veltrane_kernel::CedarEntityLayout;
 using veltrane_kernel::MAX_VRN_LEN;
-using veltrane_kernel::Uuid;
 using veltrane_kernel::VrnView;
-
-using RenderBuffer = std::array<char, MAX_VRN_LEN>;
 
 bool is_cut(const Name& name) noexcept { return name.bytes > MAX_VRN_LEN; }
 
@@ -182,59 +180,37 @@ void Reporter::valid(Output& output, const Name& name, std::uint64_t line, const
     if (json_) {
         open_json_record(out, name, line);
     }
-    RenderBuffer buffer;
+    answers::Scratch scratch;
     switch (command_) {
-        case Command::Canon: {
-            const std::string_view canonical(buffer.data(), vrn.write_canonical(buffer.data()));
+        case Command::Canon:
             if (json_) {
-                append_plain_json(out, "canonical", canonical);
+                append_plain_json(out, "canonical", answers::canonical(vrn, scratch));
             } else {
-                out.append(canonical);
+                out.append(answers::canonical(vrn, scratch));
             }
             break;
-        }
-        case Command::Fields: {
-            Uuid::HyphenatedText org_text{};
-            std::string_view org;
-            if (vrn.org()) {
-                org_text = vrn.org()->to_hyphenated();
-                org = std::string_view(org_text.data(), org_text.size());
-            }
-            const Uuid::HyphenatedText id_text = vrn.resource_id().to_hyphenated();
-            const std::string_view id(id_text.data(), id_text.size());
-            const std::string_view fields[][2] = {
-                {"service", vrn.service()}, {"region", vrn.region()},  {"org", org},
-                {"resource_type", vrn.resource_type()}, {"resource_id", id},
-            };
-            for (std::size_t i = 0; i < std::size(fields); ++i) {
+        case Command::Fields:
+            for (const answers::NamedField& field : answers::kFields) {
                 if (json_) {
-                    append_plain_json(out, fields[i][0], fields[i][1]);
+                    append_plain_json(out, field.key, field.answer(vrn, scratch));
                 } else {
-                    if (i != 0) {
+                    if (field.key != answers::kFields[0].key) {
                         out.push_back(' ');
                     }
-                    out.append(fields[i][0]);
+                    out.append(field.key);
                     out.push_back('=');
-                    out.append(fields[i][1]);
+                    out.append(field.answer(vrn, scratch));
                 }
             }
             break;
-        }
-        case Command::Cedar: {
-            const CedarEntityLayout entity = vrn.write_cedar_entity(buffer.data());
-            const std::string_view type(buffer.data(), entity.type_size);
-            const std::string_view id(buffer.data() + entity.type_size, entity.id_size);
+        case Command::Cedar:
             if (json_) {
-                append_plain_json(out, "entity_type", type);
-                append_plain_json(out, "entity_id", id);
+                append_plain_json(out, "entity_type", answers::cedar_entity_type(vrn, scratch));
+                append_plain_json(out, "entity_id", answers::cedar_entity_id(vrn, scratch));
             } else {
-                out.append(type);
-                out.append("::\"");
-                out.append(id);
-                out.push_back('"');
+                out.append(answers::cedar_uid(vrn, scratch));
             }
             break;
-        }
         case Command::Check:
             break;
     }

@@ -36,6 +36,8 @@ public:
 
     // The 36-byte lowercase hyphenated text; never upper case.
     [[nodiscard]] HyphenatedText to_hyphenated() const noexcept;
+    // The same text written to `out` (room for kTextLength bytes).
+    void write_hyphenated(char* out) const noexcept;
 
     // The same text as an owned string, for callers that want one.
     [[nodiscard]] std::string to_string() const;
