@@ -58,7 +58,7 @@ std::size_t NameScanner::feed(std::string_view block, std::size_t at) {
         if (line_feed == nullptr) {
             return end;
         }
-        if (!finish_partial()) {
+        if (!finish_partial(true)) {
             return at;
         }
         at = piece_end + 1;
@@ -92,7 +92,7 @@ std::size_t NameScanner::feed(std::string_view block, std::size_t at) {
 
 void NameScanner::end_source() {
     if (undecodable_ == 0 && partial_.bytes != 0) {
-        finish_partial();
+        finish_partial(false);
     }
 }
 
@@ -129,12 +129,15 @@ bool NameScanner::extend_partial(std::string_view piece) {
     return true;
 }
 
-bool NameScanner::finish_partial() {
+bool NameScanner::finish_partial(bool line_feed_follows) {
     if (!partial_.utf8.complete()) {  // the line ends inside a character
         undecodable_ = line_;
         return false;
     }
-    const std::uint64_t bytes = partial_.bytes - (partial_.ends_with_cr ? 1 : 0);
+    // A "\r" is part of the line ending only right before a line feed; at the
+    // end of the input it belongs to the name, as it does anywhere else.
+    const bool drop_cr = line_feed_follows && partial_.ends_with_cr;
+    const std::uint64_t bytes = partial_.bytes - (drop_cr ? 1 : 0);
     const std::size_t shown = static_cast<std::size_t>(std::min<std::uint64_t>(partial_.held_size, bytes));
     report(Name{std::string_view(partial_.held.data(), shown), bytes, false});
     partial_.bytes = 0;

@@ -8,7 +8,7 @@
 //                 report(line)
 //                 if output.must_stop(): return where it stopped
 //             hold the unfinished last line for the next block
-//         def end_source():             # an unfinished last line is a line
+//         def end_source():             # an unfinished last line is a line, a "\r" last in it part of the name
 //         def name(text):               # one whole name: an argument, an Arrow row
 //
 //         def report(name):
@@ -53,7 +53,8 @@ public:
     // and the source is done).
     std::size_t feed(std::string_view block, std::size_t at);
 
-    // The end of the current source: an unfinished last line is a line.
+    // The end of the current source: an unfinished last line is a line, and
+    // a "\r" at its end is part of its name (no line feed follows it).
     void end_source();
 
     // One whole name, whatever bytes it holds (a command-line argument, a
@@ -80,7 +81,9 @@ private:
     };
 
     bool extend_partial(std::string_view piece);
-    bool finish_partial();
+    // Reports the held line; `line_feed_follows`: a line feed ended it (not
+    // the end of the input), so a "\r" last in it is part of the ending.
+    bool finish_partial(bool line_feed_follows);
     void report(const Name& name);
 
     Reporter reporter_;

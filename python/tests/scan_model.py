@@ -20,11 +20,11 @@ Record = tuple[int, bytes]  # (1: standard output, 2: standard error), the recor
 
 def lines_of(data: bytes) -> list[bytes]:
     """The lines of an input: a line feed ends a line, a carriage return
-    right before it belongs to the ending, a last line without one counts."""
-    pieces = data.split(b"\n")
-    if pieces[-1] == b"":
-        pieces.pop()
-    return [piece.removesuffix(b"\r") for piece in pieces]
+    right before it belongs to the ending, a last line without one counts
+    (whole: a carriage return at the very end of the input is part of it)."""
+    *ended, last = data.split(b"\n")
+    lines = [piece.removesuffix(b"\r") for piece in ended]
+    return [*lines, last] if last else lines
 
 
 def shown(name: bytes) -> tuple[str, bool]:

@@ -18,7 +18,8 @@ import scan_model
 from vrn_helpers import CANONICAL, VALID, peak_memory_kib
 
 # NUL bytes, a carriage return without a line feed, CRLF, an empty line, a
-# name over the limit and a last line without a line feed.
+# name over the limit and a last line without a line feed whose carriage
+# return, with no line feed after it, belongs to the name (so it is invalid).
 ODD_INPUT = (
     f"{VALID}\r\n{VALID}\x00\n\nx\ry\n{'z' * 700}\r\n\u00e9t\u00e9\n{CANONICAL}\r".encode()
 )
@@ -28,7 +29,7 @@ MEMORY_LIMIT_KIB = 64 << 10
 def expected_report(label: str) -> bytes:
     records, undecodable = scan_model.records(ODD_INPUT, label=label)
     assert undecodable == 0
-    summary = b"checked 7 names: 2 valid, 5 invalid\n"
+    summary = b"checked 7 names: 1 valid, 6 invalid\n"
     return b"".join(data for _, data in records) + summary
 
 
@@ -112,3 +113,62 @@ def test_memory_stays_flat_whatever_the_input(
     peak = peak_memory_kib("check", "-f", str(path))
     assert peak < MEMORY_LIMIT_KIB
     assert peak - baseline_kib < 4 << 10, f"peak memory grew by {peak - baseline_kib} KiB"
+
+
+@pytest.mark.parametrize(
+    ("argv", "stdin", "report"),
+    [
+        (["check"], f"{VALID}\r".encode(), f"<stdin>:1: bad-resource-id: {VALID}\r\n"),
+        (["check"], f"{VALID}\n{VALID}\r".encode(), f"<stdin>:2: bad-resource-id: {VALID}\r\n"),
+        (["check"], f"{VALID}\r\r\n".encode(), f"<stdin>:1: bad-resource-id: {VALID}\r\n"),
+        (["check", "-f", "FILE"], f"{VALID}\r".encode(), f"FILE:1: bad-resource-id: {VALID}\r\n"),
+        (["check", f"{VALID}\r"], b"", f"<args>:1: bad-resource-id: {VALID}\r\n"),
+        (["check"], f"{VALID}\r\n".encode(), ""),
+    ],
+    ids=["stdin", "stdin-second-line", "cr-cr-lf", "file", "argument", "crlf"],
+)
+def test_a_carriage_return_with_no_line_feed_after_it_belongs_to_the_name(
+    tmp_path: Path, argv: list[str], stdin: bytes, report: str
+) -> None:
+    # Also as the last bytes of the input: there, as anywhere else, only
+    # "\r\n" ends a line.
+    path = tmp_path / "names.txt"
+    path.write_bytes(stdin)
+    argv = [str(path) if arg == "FILE" else arg for arg in argv]
+    done = subprocess.run(
+        [sys.executable, "-m", "veltrane_vrn", *argv], input=stdin, capture_output=True, timeout=60, check=False
+    )
+    names = stdin.count(b"\n") + (not stdin.endswith(b"\n")) if stdin else 1
+    invalid = 1 if report else 0
+    summary = f"checked {names} names: {names - invalid} valid, {invalid} invalid\n"
+    assert (done.returncode, done.stderr) == (invalid, b"")
+    assert done.stdout.decode() == report.replace("FILE", str(path)) + summary
+
+
+UTF8_CASES = [
+    b"\xc0\xaf", b"\xc1\xbf", b"\xe0\x80\xaf", b"\xe0\x9f\xbf", b"\xf0\x80\x80\xaf", b"\xf0\x8f\xbf\xbf",
+    b"\xed\xa0\x80", b"\xed\xbf\xbf", b"\xed\xa0\xbd\xed\xb8\x80", b"\xed\x9f\xbf", b"\xee\x80\x80",
+    b"\xc0", b"\xc1", b"\xf5", b"\xf8", b"\xfe", b"\xff", b"\xf5\x80\x80\x80",
+    b"\xc3", b"\xe2\x82", b"\xf0\x9f\x98", b"\xe2\x82a",
+    b"\xf4\x90\x80\x80", b"\xf7\xbf\xbf\xbf", b"\xf4\x8f\xbf\xbf", b"\xf0\x90\x80\x80", b"\xef\xbf\xbe",
+]
+
+
+@pytest.mark.parametrize("case", UTF8_CASES, ids=lambda case: case.hex())
+@pytest.mark.parametrize("at_the_end", [False, True], ids=["inside", "at-the-end"])
+def test_vrn_refuses_a_line_exactly_when_pythons_codec_does(
+    tmp_path: Path, capsys: pytest.CaptureFixture[str], case: bytes, at_the_end: bool
+) -> None:
+    from veltrane_vrn import cli
+
+    path = tmp_path / "names.txt"
+    path.write_bytes(b"ok\n" + case + (b"" if at_the_end else b"\nlast\n"))
+    status = cli.main(["check", "-f", str(path)])
+    out, err = capsys.readouterr()
+    assert out.startswith(f"{path}:1: wrong-field-count: ok\n")
+    try:
+        case.decode("utf-8")
+    except UnicodeDecodeError:
+        assert (status, err) == (2, f"vrn: {path}:2: not valid UTF-8\n")
+    else:
+        assert (status, err) == (1, "")

@@ -219,3 +219,69 @@ def test_a_scan_runs_without_the_interpreter_lock() -> None:
     assert result == [len(block)]
     assert refused > 0, f"{turns} turns, none while the scan ran"
     assert scanner.counts()["valid"] == 1_000_000
+
+
+@pytest.mark.parametrize("command", COMMANDS)
+def test_a_carriage_return_at_the_end_of_the_input_belongs_to_the_name(command: str) -> None:
+    # Anywhere but right before a line feed, "\r" is part of the name: at the
+    # very end of the input too, wherever the last block begins.
+    data = f"{VALID}\n{VALID}\r".encode()
+    expected = scan_model.records(data, command)
+    for cut in range(len(data) + 1):
+        assert scan(data, [cut], command, False) == (scan_model.joined(expected[0]), 0)
+    for ending in (b"\r", b"\r\r\n"):
+        scanner = NameScanner(command)
+        scanner.start_source(b"F", b'"F"')
+        scanner.feed(VALID.encode() + ending)
+        scanner.end_source()
+        assert scanner.counts()["bad-resource-id"] == 1
+        given = NameScanner(command)  # the same bytes as one name: an argument
+        given.start_source(b"F", b'"F"')
+        given.name(VALID.encode() + b"\r")
+        assert scanner.take() == given.take()
+        assert scanner.counts() == given.counts()
+    crlf = NameScanner(command)
+    crlf.start_source(b"F", b'"F"')
+    crlf.feed(VALID.encode() + b"\r\n")
+    crlf.end_source()
+    assert crlf.counts()["valid"] == 1
+
+
+# Where decoders differ: overlong forms, encoded surrogates, bytes that never
+# occur, sequences cut short, code points past U+10FFFF, and the valid
+# characters at each boundary (noncharacters and the byte order mark too).
+CODEC_CASES = [
+    b"\xc0\x80", b"\xc1\xbf", b"\xc0\xaf", b"\xe0\x80\x80", b"\xe0\x80\xaf", b"\xe0\x9f\xbf",
+    b"\xf0\x80\x80\x80", b"\xf0\x80\x80\xaf", b"\xf0\x8f\xbf\xbf", b"\xf8\x80\x80\x80\xaf",
+    b"\xfc\x80\x80\x80\x80\xaf",
+    b"\xed\xa0\x80", b"\xed\xad\xbf", b"\xed\xae\x80", b"\xed\xaf\xbf", b"\xed\xb0\x80",
+    b"\xed\xbe\x80", b"\xed\xbf\xbf", b"\xed\xa0\xbd\xed\xb8\x80", b"\xed\x9f\xbf", b"\xee\x80\x80",
+    b"\xc0", b"\xc1", b"\xf5", b"\xf6", b"\xf7", b"\xf8", b"\xf9", b"\xfa", b"\xfb", b"\xfc", b"\xfd",
+    b"\xfe", b"\xff", b"\xf5\x80\x80\x80", b"\xfe\xff", b"\xff\xfe",
+    b"\xc3", b"\xe2", b"\xe2\x82", b"\xf0", b"\xf0\x9f", b"\xf0\x9f\x98", b"\xc3a", b"\xe2\x82a",
+    b"\xf0\x9f\x98a", b"a\xc3", b"\xc3\xc3\xa9", b"\x80", b"\xbf", b"\xc3\xa9\xa9",
+    b"\xf4\x90\x80\x80", b"\xf4\xbf\xbf\xbf", b"\xf7\xbf\xbf\xbf",
+    b"\x00", b"\x7f", b"\xc2\x80", b"\xdf\xbf", b"\xe0\xa0\x80", b"\xef\xbf\xbf", b"\xf0\x90\x80\x80",
+    b"\xf4\x8f\xbf\xbf", b"\xef\xbf\xbe", b"\xef\xb7\x90", b"\xf4\x8f\xbf\xbe", b"\xef\xbb\xbf",
+    "\u00e9t\u00e9 \U0001f600".encode(),
+]
+
+
+def decodes(data: bytes) -> bool:
+    try:
+        data.decode("utf-8")
+    except UnicodeDecodeError:
+        return False
+    return True
+
+
+@pytest.mark.parametrize("case", CODEC_CASES, ids=lambda case: case.hex())
+def test_the_utf8_verdict_is_that_of_pythons_codec(case: bytes) -> None:
+    # The case inside the input, at its very end, and with a block ending at
+    # each of its bytes; a line is refused exactly when Python's codec fails.
+    refused = 0 if decodes(case) else 2
+    for data in (b"ok\n" + case + b"\nlast\n", b"ok\n" + case, b"ok\r\n" + case + b"\r\n"):
+        for cut in range(3, 3 + len(case) + 2):
+            report, undecodable = scan(data, [min(cut, len(data))], "check", False)
+            assert undecodable == refused, (data, cut)
+            assert report[0][1].startswith(b"F:1: wrong-field-count: ok\n")
