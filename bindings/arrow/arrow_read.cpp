@@ -39,7 +39,84 @@ std::string quoted(const char* format) {
     return out;
 }
 
+// A hand-made schema may nest without end or point back at itself: the walk
+// stops at a depth and a count of nodes no real type comes near.
+constexpr int kMaxSchemaDepth = 64;
+constexpr std::int64_t kMaxSchemaNodes = 1 << 16;
+
+std::optional<std::string> check_node(const ArrowSchema& schema, int depth, std::int64_t& nodes) {
+    if (depth > kMaxSchemaDepth || ++nodes > kMaxSchemaNodes) {
+        return std::string("nested deeper or wider than any type this module reads");
+    }
+    if (schema.format == nullptr) {
+        return std::string("with no format string");
+    }
+    if (schema.n_children < 0) {
+        return std::string("with a negative child count");
+    }
+    if (schema.n_children > 0 && schema.children == nullptr) {
+        return std::string("with a child missing");
+    }
+    for (std::int64_t i = 0; i < schema.n_children; ++i) {
+        if (schema.children[i] == nullptr) {
+            return std::string("with a child missing");
+        }
+        if (std::optional<std::string> problem = check_node(*schema.children[i], depth + 1, nodes)) {
+            return problem;
+        }
+    }
+    if (schema.dictionary != nullptr) {
+        return check_node(*schema.dictionary, depth + 1, nodes);
+    }
+    return std::nullopt;
+}
+
+std::optional<StringEncoding> encoding_of(std::string_view format) {
+    if (format == "u") {
+        return StringEncoding::Utf8;
+    }
+    if (format == "U") {
+        return StringEncoding::LargeUtf8;
+    }
+    if (format == "vu") {
+        return StringEncoding::View;
+    }
+    return std::nullopt;
+}
+
+struct NumberFormat {
+    std::string_view format;
+    NumberType type;
+};
+// Numbers: every integer and float type. Dictionary indices: the integers.
+constexpr NumberFormat kNumberFormats[] = {
+    {"c", NumberType::I8},  {"C", NumberType::U8},  {"s", NumberType::I16}, {"S", NumberType::U16},
+    {"i", NumberType::I32}, {"I", NumberType::U32}, {"l", NumberType::I64}, {"L", NumberType::U64},
+    {"e", NumberType::F16}, {"f", NumberType::F32}, {"g", NumberType::F64},
+};
+
+std::optional<NumberType> number_of(std::string_view format) {
+    for (const NumberFormat& known : kNumberFormats) {
+        if (known.format == format) {
+            return known.type;
+        }
+    }
+    return std::nullopt;
+}
+
+bool is_integer(NumberType type) noexcept {
+    return type != NumberType::F16 && type != NumberType::F32 && type != NumberType::F64;
+}
+
 }  // namespace
+
+std::optional<std::string> check_schema(const ArrowSchema& schema) {
+    std::int64_t nodes = 0;
+    if (std::optional<std::string> problem = check_node(schema, 0, nodes)) {
+        return "a schema " + *problem;
+    }
+    return std::nullopt;
+}
 
 std::string describe_format(const ArrowSchema& schema) {
     if (schema.dictionary != nullptr) {
@@ -53,23 +130,63 @@ std::string describe_format(const ArrowSchema& schema) {
     return quoted(schema.format);
 }
 
-std::variant<TableRows, std::string> TableRows::open(bool table, const ArrowArray& array) {
-    TableRows rows;
-    rows.column_ = &array;
-    if (!table) {
-        return rows;
+bool is_one_column_table(const ArrowSchema& schema) noexcept {
+    return std::string_view(schema.format) == "+s" && schema.n_children == 1;
+}
+
+int number_bytes(NumberType type) noexcept {
+    switch (type) {
+        case NumberType::I8:
+        case NumberType::U8:
+            return 1;
+        case NumberType::I16:
+        case NumberType::U16:
+        case NumberType::F16:
+            return 2;
+        case NumberType::I32:
+        case NumberType::U32:
+        case NumberType::F32:
+            return 4;
+        default:
+            return 8;
     }
-    if (array.n_children != 1 || array.children == nullptr || array.children[0] == nullptr) {
-        return std::string("a table chunk without its one column");
+}
+
+std::variant<ColumnLayout, std::string> column_layout(const ArrowSchema& schema, ColumnKind kind) {
+    ColumnLayout layout;
+    layout.kind = kind;
+    const ArrowSchema* column = &schema;
+    if (is_one_column_table(schema)) {
+        layout.table = true;
+        column = schema.children[0];
     }
-    rows.column_ = array.children[0];
-    if (array.offset < 0 || array.length < 0 || rows.column_->length < array.offset + array.length) {
-        return std::string("a table chunk whose column is shorter than the table");
+    const std::string_view format(column->format);
+    if (kind == ColumnKind::Numbers) {
+        const std::optional<NumberType> number = number_of(format);
+        if (column->dictionary != nullptr || !number) {
+            return describe_format(*column);
+        }
+        layout.number = *number;
+        return layout;
     }
-    rows.table_ = true;
-    rows.validity_ = validity_of(array);
-    rows.offset_ = array.offset;
-    return rows;
+    if (column->dictionary != nullptr) {
+        const std::optional<NumberType> index = number_of(format);
+        const std::optional<StringEncoding> values = encoding_of(column->dictionary->format);
+        if (!index || !is_integer(*index) || !values || column->dictionary->dictionary != nullptr) {
+            return describe_format(*column);
+        }
+        layout.index_bytes = number_bytes(*index);
+        layout.index_signed = *index == NumberType::I8 || *index == NumberType::I16 ||
+                              *index == NumberType::I32 || *index == NumberType::I64;
+        layout.encoding = *values;
+        return layout;
+    }
+    const std::optional<StringEncoding> encoding = encoding_of(format);
+    if (!encoding) {
+        return describe_format(*column);
+    }
+    layout.encoding = *encoding;
+    return layout;
 }
 
 }  // namespace veltrane::arrow

@@ -1,8 +1,10 @@
-// Small helpers for reading imported Arrow arrays: validity bits and the
-// description of a format for error messages.
+// The type of an imported Arrow column, read from its schema once the schema
+// itself is known to be well formed: which layout of strings or numbers the
+// readers walk, or what a TypeError says was found instead.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -20,10 +22,11 @@ namespace veltrane::arrow {
     return ((static_cast<const std::uint8_t*>(bitmap)[i / 8] >> (i % 8)) & 1U) != 0;
 }
 
-// The validity bitmap to use for `array`: none when it says it has no nulls.
-[[nodiscard]] inline const void* validity_of(const ArrowArray& array) noexcept {
-    return array.null_count == 0 || array.n_buffers < 1 ? nullptr : array.buffers[0];
-}
+// What is wrong with the structure of a schema (a missing format string, a
+// negative child count, a missing child or children array, at any depth), or
+// nothing: "a schema with no format string". Every other function here
+// reads only schemas that passed it.
+[[nodiscard]] std::optional<std::string> check_schema(const ArrowSchema& schema);
 
 // "'l' (int64)", "a dictionary of 'u' (utf8) with 'i' (int32) indices": what
 // a TypeError says it found.
@@ -31,40 +34,28 @@ namespace veltrane::arrow {
 
 // A table of one column (a stream of record batches, as from a DataFrame or
 // a query result) is read as that column: the struct's only child.
-[[nodiscard]] inline bool is_one_column_table(const ArrowSchema& schema) noexcept {
-    return std::string_view(schema.format) == "+s" && schema.n_children == 1 &&
-           schema.children != nullptr && schema.children[0] != nullptr;
-}
+[[nodiscard]] bool is_one_column_table(const ArrowSchema& schema) noexcept;
 
-// The rows of a chunk as its column's rows. A plain chunk is its own column;
-// a chunk of a one-column table is a struct whose rows are its one child's,
-// moved by the struct's offset and hidden where the struct itself is null.
-class TableRows {
-public:
-    // The column of `array` (the array itself unless `table`), or what is
-    // wrong with the table chunk.
-    [[nodiscard]] static std::variant<TableRows, std::string> open(bool table, const ArrowArray& array);
+enum class ColumnKind : std::uint8_t { Strings, Numbers };
+enum class StringEncoding : std::uint8_t { Utf8, LargeUtf8, View };
+enum class NumberType : std::uint8_t { I8, U8, I16, U16, I32, U32, I64, U64, F16, F32, F64 };
 
-    [[nodiscard]] const ArrowArray& column() const noexcept { return *column_; }
-
-    // False for a row the table holds null; otherwise `row` becomes the
-    // column's row.
-    [[nodiscard]] bool to_column_row(std::int64_t& row) const noexcept {
-        if (!table_) {
-            return true;
-        }
-        if (!bit_is_set(validity_, offset_ + row)) {
-            return false;
-        }
-        row += offset_;
-        return true;
-    }
-
-private:
-    const ArrowArray* column_ = nullptr;
-    bool table_ = false;
-    const void* validity_ = nullptr;  // the struct's own nulls
-    std::int64_t offset_ = 0;         // the struct's offset, added to the child's rows
+// The shape of a column, read once from its schema.
+struct ColumnLayout {
+    ColumnKind kind = ColumnKind::Strings;
+    bool table = false;                              // a one-column table: read the struct's child
+    StringEncoding encoding = StringEncoding::Utf8;  // strings: of the values
+    int index_bytes = 0;                             // strings: dictionary indices' width; 0 when plain
+    bool index_signed = true;
+    NumberType number = NumberType::F64;             // numbers
 };
+
+// The layout of a column of `kind` (strings: utf8, large_utf8 or string_view,
+// possibly dictionary-encoded; numbers: any integer or float type), or, for
+// anything else, describe_format's text of what was found.
+[[nodiscard]] std::variant<ColumnLayout, std::string> column_layout(const ArrowSchema& schema, ColumnKind kind);
+
+// The bytes of one element of the buffer a number or an index is read from.
+[[nodiscard]] int number_bytes(NumberType type) noexcept;
 
 }  // namespace veltrane::arrow

@@ -4,83 +4,59 @@
 // dictionary-encoded and possibly the only column of a table; validity
 // bitmaps and the array's `offset` (a slice) are honoured at every level.
 //
-// The producer's buffers are trusted as far as the interface allows no check
-// (a utf8 data buffer has no size), but everything that can be checked
-// cheaply is: offsets that go backwards, views that point past their buffer,
-// dictionary indices out of range give a `Corrupt` cell, never a read out of
-// bounds of what the producer described.
+// The reader reads a checked view (chunk_view.hpp) and checks nothing per
+// row: a walk reads the rows before first_corrupt_row() of the view only.
 #pragma once
 
 #include <cstdint>
-#include <optional>
-#include <string>
 #include <string_view>
-#include <variant>
 
-#include "arrow/arrow_abi.hpp"
-#include "arrow/arrow_read.hpp"
+#include "arrow/chunk_view.hpp"
 
 namespace veltrane::arrow {
 
-enum class StringEncoding : std::uint8_t { Utf8, LargeUtf8, View };
-
 // What one cell of a column holds.
-enum class Cell : std::uint8_t { Null, Value, Corrupt };
+enum class Cell : std::uint8_t { Null, Value };
 
-// The shape of a string column, read once from its schema.
-struct StringLayout {
-    bool table = false;             // a one-column table: read the struct's child
-    StringEncoding encoding = StringEncoding::Utf8;  // of the values
-    int index_bytes = 0;            // dictionary-encoded: the width of an index; 0 when plain
-    bool index_signed = true;
-};
-
-// The layout of a string column, or, for anything else, the TypeError text
-// describing what was found.
-[[nodiscard]] std::variant<StringLayout, std::string> string_layout(const ArrowSchema& schema);
-
-// Strings of one plain (not dictionary-encoded) array.
-class PlainStrings {
-public:
-    // Checks the array's buffers against the encoding; an error text if they
-    // do not fit (too few buffers, a missing one).
-    [[nodiscard]] static std::variant<PlainStrings, std::string> open(StringEncoding encoding,
-                                                                      const ArrowArray& array);
-    [[nodiscard]] std::int64_t length() const noexcept { return length_; }
-    // Row `row` (0-based, before the array's offset is added).
-    [[nodiscard]] Cell read(std::int64_t row, std::string_view& text) const noexcept;
-
-private:
-    StringEncoding encoding_ = StringEncoding::Utf8;
-    std::int64_t length_ = 0;
-    std::int64_t offset_ = 0;
-    const void* validity_ = nullptr;
-    const void* offsets_ = nullptr;  // int32 or int64 offsets, or the 16-byte views
-    const char* data_ = nullptr;
-    const char* const* variadic_ = nullptr;  // string_view: the data buffers
-    const std::int64_t* variadic_sizes_ = nullptr;
-    std::int64_t variadic_count_ = 0;
-};
-
-// A string column of one chunk, whatever its layout.
 class StringChunkReader {
 public:
-    [[nodiscard]] static std::variant<StringChunkReader, std::string> open(const StringLayout& layout,
-                                                                           const ArrowArray& array);
+    StringChunkReader() noexcept = default;
+    // `view` must be of a string column; the reader copies what it needs.
+    explicit StringChunkReader(const ChunkView& view) noexcept;
+
     [[nodiscard]] std::int64_t length() const noexcept { return length_; }
-    [[nodiscard]] Cell read(std::int64_t row, std::string_view& text) const noexcept;
+
+    // Row `row` of the chunk (before any offset is added): a row before the
+    // view's first corrupt row.
+    [[nodiscard]] Cell read(std::int64_t row, std::string_view& text) const noexcept {
+        const std::int64_t in_column = table_offset_ + row;
+        if (!bit_is_set(table_validity_, in_column)) {
+            return Cell::Null;
+        }
+        if (index_bytes_ == 0) {
+            return read_entry(in_column, text);
+        }
+        const std::int64_t at = column_offset_ + in_column;
+        if (!bit_is_set(column_validity_, at)) {
+            return Cell::Null;
+        }
+        return read_entry(index_at(indices_, index_bytes_, index_signed_, at), text);
+    }
 
 private:
+    [[nodiscard]] Cell read_entry(std::int64_t entry, std::string_view& text) const noexcept;
+
     std::int64_t length_ = 0;
-    TableRows rows_;
-    // Dictionary-encoded: the indices, their width, the array's offset and
-    // validity; `values_` is then the dictionary.
+    const void* table_validity_ = nullptr;
+    std::int64_t table_offset_ = 0;
+    // Dictionary-encoded: the indices, their width and their array's offset
+    // and validity; `strings_` is then the dictionary.
     const void* indices_ = nullptr;
-    std::int64_t index_offset_ = 0;
-    const void* index_validity_ = nullptr;
+    std::int64_t column_offset_ = 0;
+    const void* column_validity_ = nullptr;
     int index_bytes_ = 0;
     bool index_signed_ = true;
-    PlainStrings values_;
+    StringValues strings_;
 };
 
 }  // namespace veltrane::arrow

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "arrow/arrow_read.hpp"
@@ -25,12 +26,6 @@ std::string prefix(std::string_view function, std::string_view parameter) {
 PyErr already_consumed(std::string_view function, std::string_view parameter, const char* what) {
     return PyErr::with_message(PyExc_ValueError, prefix(function, parameter) + ": the " + what +
                                                      " capsule was already consumed (its struct is released)");
-}
-
-std::string last_error(ArrowArrayStream& stream, int code) {
-    const char* message = stream.get_last_error != nullptr ? stream.get_last_error(&stream) : nullptr;
-    std::string text = message != nullptr ? std::string(message) : std::string("no message");
-    return text + " (error code " + std::to_string(code) + ")";
 }
 
 // An empty buffer is still a valid pointer for consumers that do not expect null.
@@ -183,29 +178,34 @@ std::string describe_prototype(const ArrayData& prototype) {
 
 // ---- import -----------------------------------------------------------------
 
-PyResult<ChunkSource> ChunkSource::open(PyObject* object, std::string_view function, std::string_view parameter) {
-    ChunkSource source;
-    source.function_ = function;
-    source.parameter_ = parameter;
+namespace {
+
+PyObject* exception_of(Refusal refusal) {
+    switch (refusal) {
+        case Refusal::Malformed:
+            return PyExc_ValueError;
+        case Refusal::WrongType:
+            return PyExc_TypeError;
+        case Refusal::StreamFailed:
+            break;
+    }
+    return PyExc_RuntimeError;
+}
+
+}  // namespace
+
+PyResult<ChunkSource> ChunkSource::open(PyObject* object, std::string_view function, std::string_view parameter,
+                                        ColumnKind kind, ChunkNames names) {
+    std::variant<ColumnChunks, Problem> chunks = Problem{};
     if (PyCapsule_IsValid(object, kStreamCapsule) != 0) {
         auto* stream = static_cast<ArrowArrayStream*>(PyCapsule_GetPointer(object, kStreamCapsule));
         if (stream->release == nullptr) {
             return already_consumed(function, parameter, "arrow_array_stream");
         }
-        source.stream_ = OwnedStream::take(stream);
-        ArrowArrayStream& owned = source.stream_.raw;
-        const int code = owned.get_schema(&owned, &source.schema_.raw);
-        if (code != 0) {
-            source.schema_.raw.release = nullptr;  // nothing was written on failure
-            return PyErr::with_message(PyExc_RuntimeError, prefix(function, parameter) +
-                                                               ": reading the Arrow stream's schema failed: " +
-                                                               last_error(owned, code));
-        }
-        return source;
-    }
-    if ((PyType_GetFlags(Py_TYPE(object)) & Py_TPFLAGS_TUPLE_SUBCLASS) != 0 && PyTuple_Size(object) == 2 &&
-        PyCapsule_IsValid(PyTuple_GetItem(object, 0), kSchemaCapsule) != 0 &&
-        PyCapsule_IsValid(PyTuple_GetItem(object, 1), kArrayCapsule) != 0) {
+        chunks = ColumnChunks::of_stream(stream, kind, names);
+    } else if ((PyType_GetFlags(Py_TYPE(object)) & Py_TPFLAGS_TUPLE_SUBCLASS) != 0 && PyTuple_Size(object) == 2 &&
+               PyCapsule_IsValid(PyTuple_GetItem(object, 0), kSchemaCapsule) != 0 &&
+               PyCapsule_IsValid(PyTuple_GetItem(object, 1), kArrayCapsule) != 0) {
         auto* schema = static_cast<ArrowSchema*>(PyCapsule_GetPointer(PyTuple_GetItem(object, 0), kSchemaCapsule));
         auto* array = static_cast<ArrowArray*>(PyCapsule_GetPointer(PyTuple_GetItem(object, 1), kArrayCapsule));
         if (array->release == nullptr) {
@@ -214,39 +214,30 @@ PyResult<ChunkSource> ChunkSource::open(PyObject* object, std::string_view funct
         if (schema->release == nullptr) {
             return already_consumed(function, parameter, "arrow_schema");
         }
-        source.schema_ = OwnedSchema::take(schema);
-        source.single_ = OwnedArray::take(array);
-        return source;
+        chunks = ColumnChunks::of_array(schema, array, kind, names);
+    } else {
+        return PyErr::with_message(
+            PyExc_TypeError, prefix(function, parameter) +
+                                 " must be an \"arrow_array_stream\" capsule or a tuple of \"arrow_schema\" and "
+                                 "\"arrow_array\" capsules, not '" +
+                                 runtime::type_qualname_or(Py_TYPE(object), "<unknown type>") + "'");
     }
-    return PyErr::with_message(
-        PyExc_TypeError, prefix(function, parameter) +
-                             " must be an \"arrow_array_stream\" capsule or a tuple of \"arrow_schema\" and "
-                             "\"arrow_array\" capsules, not '" +
-                             runtime::type_qualname_or(Py_TYPE(object), "<unknown type>") + "'");
+    if (auto* problem = std::get_if<Problem>(&chunks)) {
+        return PyErr::with_message(exception_of(problem->refusal), prefix(function, parameter) + problem->text);
+    }
+    return ChunkSource(prefix(function, parameter), std::move(std::get<ColumnChunks>(chunks)));
 }
 
-PyResult<std::optional<OwnedArray>> ChunkSource::next() {
-    if (stream_.raw.release == nullptr) {
-        if (single_.raw.release == nullptr) {
-            return std::optional<OwnedArray>();
-        }
-        ++chunks_read_;
-        return std::optional<OwnedArray>(std::move(single_));
+PyResult<std::optional<Chunk>> ChunkSource::next() {
+    std::variant<std::optional<Chunk>, Problem> next = chunks_.next();
+    if (auto* problem = std::get_if<Problem>(&next)) {
+        return PyErr::with_message(exception_of(problem->refusal), prefix_ + problem->text);
     }
-    OwnedArray chunk;
-    const int code = stream_.raw.get_next(&stream_.raw, &chunk.raw);
-    if (code != 0) {
-        chunk.raw.release = nullptr;  // nothing was written on failure
-        std::string message = prefix(function_, parameter_) + ": reading chunk " + std::to_string(chunks_read_) +
-                              " of the Arrow stream failed: " + last_error(stream_.raw, code);
-        stream_.reset();  // a failed stream is released now, before the error is raised
-        return PyErr::with_message(PyExc_RuntimeError, std::move(message));
-    }
-    if (chunk.raw.release == nullptr) {
-        return std::optional<OwnedArray>();  // the end of the stream
-    }
-    ++chunks_read_;
-    return std::optional<OwnedArray>(std::move(chunk));
+    return std::move(std::get<std::optional<Chunk>>(next));
+}
+
+PyErr ChunkSource::corrupt_row(std::int64_t row) const {
+    return PyErr::with_message(PyExc_ValueError, prefix_ + corrupt_row_text(row));
 }
 
 // ---- export -----------------------------------------------------------------
@@ -353,6 +344,9 @@ std::optional<PyErr> check_requested_schema(PyObject* requested, const ArrayData
     const auto* schema = static_cast<const ArrowSchema*>(PyCapsule_GetPointer(requested, kSchemaCapsule));
     if (schema->release == nullptr) {
         return PyErr::with_message(PyExc_ValueError, std::string("requested_schema: the capsule was already consumed"));
+    }
+    if (std::optional<std::string> problem = check_schema(*schema)) {
+        return PyErr::with_message(PyExc_ValueError, "requested_schema: the Arrow data is " + *problem);
     }
     if (same_type(*schema, prototype)) {
         return std::nullopt;

@@ -14,10 +14,13 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "arrow/arrow_abi.hpp"
+#include "arrow/column_chunks.hpp"
 #include "arrow/column_data.hpp"
+#include "arrow/owned.hpp"
 #include "runtime/py_result.hpp"
 #include "runtime/python.hpp"
 
@@ -28,72 +31,38 @@ using namespace veltrane::arrow;  // the Arrow layer is this module's vocabulary
 using runtime::PyErr;
 using runtime::PyResult;
 
-// Owns an imported struct: releases it once, when it goes out of scope.
-template <class Struct>
-class Owned {
-public:
-    Owned() noexcept = default;
-    Owned(Owned&& other) noexcept : raw(other.raw) { other.raw.release = nullptr; }
-    Owned& operator=(Owned&& other) noexcept {
-        if (this != &other) {
-            reset();
-            raw = other.raw;
-            other.raw.release = nullptr;
-        }
-        return *this;
-    }
-    Owned(const Owned&) = delete;
-    Owned& operator=(const Owned&) = delete;
-    ~Owned() { reset(); }
-
-    // Takes over `*source` (which is left released).
-    static Owned take(Struct* source) noexcept {
-        Owned owned;
-        owned.raw = *source;
-        source->release = nullptr;
-        return owned;
-    }
-    void reset() noexcept {
-        if (raw.release != nullptr) {
-            raw.release(&raw);
-            raw.release = nullptr;
-        }
-    }
-
-    Struct raw{};
-};
-
-using OwnedSchema = Owned<ArrowSchema>;
-using OwnedArray = Owned<ArrowArray>;
-using OwnedStream = Owned<ArrowArrayStream>;
-
-// Where a parameter's column comes from: a stream of chunks, or one array.
+// Where a parameter's column comes from, opened and checked: the Python side
+// of the chunk walk (arrow/column_chunks.hpp), its refusals raised as
+// ValueError (malformed structs), TypeError (another type) and RuntimeError
+// (a failing stream), each "<function>(): '<parameter>'..." as the walk
+// words it.
 class ChunkSource {
 public:
     // Consumes `object`: an "arrow_array_stream" capsule, or a tuple of an
     // "arrow_schema" and an "arrow_array" capsule (what `__arrow_c_array__`
-    // returns). The names are for messages: "<function>(): '<parameter>' ...".
+    // returns), and checks its schema is of a column of `kind`. The names
+    // live as long as the source (they are the function's constants).
     [[nodiscard]] static PyResult<ChunkSource> open(PyObject* object, std::string_view function,
-                                                    std::string_view parameter);
+                                                    std::string_view parameter, ColumnKind kind,
+                                                    ChunkNames names = ChunkNames::Numbered);
 
-    [[nodiscard]] const ArrowSchema& schema() const noexcept { return schema_.raw; }
+    [[nodiscard]] const ColumnLayout& layout() const noexcept { return chunks_.layout(); }
 
-    // The next chunk, or nothing at the end; a failing stream's error (its
-    // get_last_error message) as a RuntimeError. Needs the interpreter lock.
-    [[nodiscard]] PyResult<std::optional<OwnedArray>> next();
+    // The next chunk, checked, or nothing at the end. Needs the interpreter lock.
+    [[nodiscard]] PyResult<std::optional<Chunk>> next();
+
+    // The ValueError of the column's corrupt row `row` (counted over all chunks).
+    [[nodiscard]] PyErr corrupt_row(std::int64_t row) const;
 
     ChunkSource(ChunkSource&&) noexcept = default;
     ChunkSource& operator=(ChunkSource&&) noexcept = default;
 
 private:
-    ChunkSource() = default;
+    ChunkSource(std::string prefix, ColumnChunks chunks) noexcept
+        : prefix_(std::move(prefix)), chunks_(std::move(chunks)) {}
 
-    std::string_view function_;
-    std::string_view parameter_;
-    OwnedSchema schema_;
-    OwnedStream stream_;   // released (null `release`) when the source is one array
-    OwnedArray single_;    // the one array, until next() hands it out
-    std::int64_t chunks_read_ = 0;
+    std::string prefix_;  // "<function>(): '<parameter>'"
+    ColumnChunks chunks_;
 };
 
 // Fills `out` with the schema of a result whose chunks look like `prototype`.

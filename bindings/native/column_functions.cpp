@@ -41,36 +41,31 @@ namespace {
 
 using namespace veltrane::runtime;
 
-enum class InputKind : std::uint8_t { Strings, Numbers };
-
 using RowFunction = rows::Outcome (*)(const rows::RowCells&, StringBuilder*);
 
 // What a function takes and gives, besides its row function.
 struct FunctionSpec {
     CallSignature signature;  // the inputs, then "errors" when it has one
-    std::array<InputKind, 5> kinds{};
+    std::array<ColumnKind, 5> kinds{};  // strings unless told
     std::size_t inputs = 1;
     std::size_t outputs = 1;  // 5: the struct of vrn_fields
     bool has_errors = true;
 };
 
-using Layout = std::variant<StringLayout, NumberLayout>;
 using Reader = std::variant<StringChunkReader, NumberChunkReader>;
 
 // One input column as it is walked: its source, its current chunk and the
 // reader over it, and how far the walk has come.
 struct Input {
-    Input(std::string_view name_, ChunkSource source_, Layout layout_) noexcept
-        : name(name_), source(std::move(source_)), layout(layout_) {}
+    Input(std::string_view name_, ChunkSource source_) noexcept : name(name_), source(std::move(source_)) {}
 
     std::string_view name;
     ChunkSource source;
-    Layout layout;
-    std::optional<OwnedArray> chunk;
-    std::optional<Reader> reader;
+    std::optional<Chunk> chunk;
+    Reader reader;
     std::int64_t length = 0;       // rows of the current chunk
     std::int64_t position = 0;     // the next row of the current chunk
-    std::int64_t chunks_read = 0;
+    std::int64_t clean_until = 0;  // the current chunk's first corrupt row (its length if none)
     std::int64_t rows_before = 0;  // rows of the chunks before the current one
     bool ended = false;
 };
@@ -79,13 +74,12 @@ std::string prefix(const FunctionSpec& spec) { return std::string(spec.signature
 
 // Makes the input's current chunk one with rows left, releasing the chunks it
 // is done with; false when its stream has ended.
-PyResult<bool> advance(const FunctionSpec& spec, Input& input) {
+PyResult<bool> advance(Input& input) {
     while (!input.ended && input.position == input.length) {
         input.rows_before += input.length;
-        input.reader.reset();
         input.chunk.reset();
         input.length = input.position = 0;
-        PyResult<std::optional<OwnedArray>> next = input.source.next();
+        PyResult<std::optional<Chunk>> next = input.source.next();
         if (!next) {
             return next.take_error();
         }
@@ -93,31 +87,15 @@ PyResult<bool> advance(const FunctionSpec& spec, Input& input) {
             input.ended = true;
             break;
         }
-        input.chunk = std::move(*next.value());
-        const ArrowArray& raw = input.chunk->raw;
-        std::string problem;
-        if (const auto* strings = std::get_if<StringLayout>(&input.layout)) {
-            auto opened = StringChunkReader::open(*strings, raw);
-            if (auto* reader = std::get_if<StringChunkReader>(&opened)) {
-                input.reader.emplace(*reader);
-            } else {
-                problem = std::get<std::string>(opened);
-            }
+        input.chunk.emplace(std::move(*next.value()));
+        const Chunk& chunk = *input.chunk;
+        if (input.source.layout().kind == ColumnKind::Strings) {
+            input.reader = StringChunkReader(chunk.view());
         } else {
-            auto opened = NumberChunkReader::open(std::get<NumberLayout>(input.layout), raw);
-            if (auto* reader = std::get_if<NumberChunkReader>(&opened)) {
-                input.reader.emplace(*reader);
-            } else {
-                problem = std::get<std::string>(opened);
-            }
+            input.reader = NumberChunkReader(chunk.view());
         }
-        if (!problem.empty()) {
-            return PyErr::with_message(PyExc_ValueError, prefix(spec) + "'" + std::string(input.name) +
-                                                             "': chunk " + std::to_string(input.chunks_read) +
-                                                             " of the Arrow data is " + problem);
-        }
-        ++input.chunks_read;
-        input.length = raw.length;
+        input.length = chunk.length();
+        input.clean_until = chunk.first_corrupt_row();
     }
     return !input.ended;
 }
@@ -129,14 +107,15 @@ PyResult<std::int64_t> total_rows(Input& input) {
     input.rows_before = total;
     input.length = 0;
     while (true) {
-        PyResult<std::optional<OwnedArray>> next = input.source.next();
+        PyResult<std::optional<Chunk>> next = input.source.next();
         if (!next) {
             return next.take_error();
         }
         if (!next.value()) {
             return total;
         }
-        total += next.value()->raw.length;
+        const std::int64_t length = next.value()->length();
+        total = total > INT64_MAX - length ? INT64_MAX : total + length;  // made-up lengths may add past 2**63
     }
 }
 
@@ -254,12 +233,11 @@ private:
     std::vector<ArrayData> struct_chunks_;
 };
 
-// Where a run over rows stopped: the row (counted from the run's first), and
-// the token, or the input whose data is corrupt there.
+// Where a run over rows stopped: the row (counted from the run's first) and
+// its token.
 struct RowFailure {
     std::int64_t row = 0;
     std::string_view token;
-    std::size_t corrupt_input = SIZE_MAX;
 };
 
 // Reads cell `row` of a reader into the row's texts or number.
@@ -271,7 +249,8 @@ Cell read_cell(const Reader& reader, std::int64_t row, std::size_t input, rows::
 }
 
 // `count` rows from every input's position on: the kernel loop, run without
-// the interpreter lock. It reads the inputs and appends to `out`, nothing else.
+// the interpreter lock. It reads the inputs (rows before their first corrupt
+// row only, so no read checks anything) and appends to `out`, nothing else.
 template <RowFunction Row>
 std::optional<RowFailure> run_rows(std::span<Input> inputs, std::int64_t count, Output& out,
                                    bool errors_null) noexcept {
@@ -281,10 +260,7 @@ std::optional<RowFailure> run_rows(std::span<Input> inputs, std::int64_t count, 
     for (std::int64_t r = 0; r < count; ++r) {
         bool null = false;
         for (std::size_t k = 0; k < inputs.size(); ++k) {
-            const Cell cell = read_cell(*inputs[k].reader, inputs[k].position + r, k, cells);
-            if (cell == Cell::Corrupt) {
-                return RowFailure{r, {}, k};
-            }
+            const Cell cell = read_cell(inputs[k].reader, inputs[k].position + r, k, cells);
             null = null || cell == Cell::Null;
         }
         if (null) {
@@ -320,36 +296,11 @@ PyResult<bool> errors_mode(const FunctionSpec& spec, PyObject* errors) {
 
 PyResult<Input> open_input(const FunctionSpec& spec, std::size_t k, PyObject* object) {
     const std::string_view name = spec.signature.parameters[k];
-    PyResult<ChunkSource> source = ChunkSource::open(object, spec.signature.function_name, name);
+    PyResult<ChunkSource> source = ChunkSource::open(object, spec.signature.function_name, name, spec.kinds[k]);
     if (!source) {
         return source.take_error();
     }
-    const ArrowSchema& schema = source.value().schema();
-    Layout layout;
-    std::string found;
-    const char* wanted = nullptr;
-    if (spec.kinds[k] == InputKind::Strings) {
-        auto described = string_layout(schema);
-        if (auto* strings = std::get_if<StringLayout>(&described)) {
-            layout = *strings;
-        } else {
-            found = std::get<std::string>(described);
-            wanted = "a column of strings (utf8, large_utf8 or string_view)";
-        }
-    } else {
-        auto described = number_layout(schema);
-        if (auto* numbers = std::get_if<NumberLayout>(&described)) {
-            layout = *numbers;
-        } else {
-            found = std::get<std::string>(described);
-            wanted = "a column of integers or floats";
-        }
-    }
-    if (wanted != nullptr) {
-        return PyErr::with_message(PyExc_TypeError, prefix(spec) + "'" + std::string(name) + "' must be " +
-                                                        wanted + ", found Arrow format " + found);
-    }
-    return Input(name, std::move(source.value()), layout);
+    return Input(name, std::move(source.value()));
 }
 
 template <const FunctionSpec& Spec, RowFunction Row>
@@ -378,7 +329,7 @@ PyResult<PyObject*> column_function_body(const CallArgs& call) {
         if (first.position == first.length && out.pending_rows() > 0) {
             out.finish_chunk();  // the result's chunks follow the first column's
         }
-        PyResult<bool> more = advance(Spec, first);
+        PyResult<bool> more = advance(first);
         if (!more) {
             return more.take_error();
         }
@@ -387,7 +338,7 @@ PyResult<PyObject*> column_function_body(const CallArgs& call) {
         }
         std::int64_t count = first.length - first.position;
         for (std::size_t k = 1; k < inputs.size(); ++k) {
-            PyResult<bool> has_rows = advance(Spec, inputs[k]);
+            PyResult<bool> has_rows = advance(inputs[k]);
             if (!has_rows) {
                 return has_rows.take_error();
             }
@@ -396,16 +347,25 @@ PyResult<PyObject*> column_function_body(const CallArgs& call) {
             }
             count = std::min(count, inputs[k].length - inputs[k].position);
         }
-        const std::optional<RowFailure> failure = without_interpreter(
-            [&] { return run_rows<Row>(std::span<Input>(inputs), count, out, *errors_null); });
-        if (failure) {
-            const std::int64_t row = rows_done + failure->row;
-            if (failure->corrupt_input != SIZE_MAX) {
-                return PyErr::with_message(PyExc_ValueError,
-                                           prefix(Spec) + "'" + std::string(inputs[failure->corrupt_input].name) +
-                                               "' holds invalid Arrow data at row " + std::to_string(row));
+        // The rows up to the first corrupt one of any input run; that row is
+        // then the error (the first input's, of those corrupt at one row).
+        std::size_t corrupt = SIZE_MAX;
+        for (std::size_t k = 0; k < inputs.size(); ++k) {
+            if (inputs[k].clean_until - inputs[k].position < count) {
+                count = inputs[k].clean_until - inputs[k].position;
+                corrupt = k;
             }
-            return with_note(PyErr::value_error(failure->token), "while processing row " + std::to_string(row));
+        }
+        if (count > 0) {
+            const std::optional<RowFailure> failure = without_interpreter(
+                [&] { return run_rows<Row>(std::span<Input>(inputs), count, out, *errors_null); });
+            if (failure) {
+                const std::int64_t row = rows_done + failure->row;
+                return with_note(PyErr::value_error(failure->token), "while processing row " + std::to_string(row));
+            }
+        }
+        if (corrupt != SIZE_MAX) {
+            return inputs[corrupt].source.corrupt_row(rows_done + count);
         }
         for (Input& input : inputs) {
             input.position += count;
@@ -413,7 +373,7 @@ PyResult<PyObject*> column_function_body(const CallArgs& call) {
         rows_done += count;
     }
     for (std::size_t k = 1; k < inputs.size(); ++k) {
-        PyResult<bool> has_rows = advance(Spec, inputs[k]);
+        PyResult<bool> has_rows = advance(inputs[k]);
         if (!has_rows) {
             return has_rows.take_error();
         }
@@ -444,7 +404,7 @@ constexpr FunctionSpec kCedarEntityId = text_function("vrn_cedar_entity_id");
 constexpr FunctionSpec kFields{CallSignature{"vrn_fields", kTextParameters, 0, 1}, {}, 1, 5, true};
 constexpr FunctionSpec kBuild{CallSignature{"vrn_build", kBuildParameters, 0, 5}, {}, 5, 1, true};
 constexpr FunctionSpec kMint{CallSignature{"mint_uuid7", kMintParameters, 0, 2},
-                             {InputKind::Numbers, InputKind::Strings}, 2, 1, true};
+                             {ColumnKind::Numbers, ColumnKind::Strings}, 2, 1, true};
 
 template <const FunctionSpec& Spec, RowFunction Row>
 PyCFunction entry() noexcept {

@@ -204,34 +204,32 @@ PyResult<PyObject*> name_body(PyObject* self, const CallArgs& call) {
     return none();
 }
 
-// Where a run over the rows of a chunk stopped, and whether at a row whose
-// Arrow data is corrupt.
+// Where a run over the rows of a chunk stopped, and whether because a row
+// must be written out first (rather than at the end of the rows given).
 struct RowsStop {
     std::int64_t row;
-    bool corrupt;
+    bool stopped;
 };
 
-RowsStop scan_rows(NameScanner& scanner, const StringChunkReader& reader, std::int64_t first) {
+// Rows [first, end) of a chunk: rows before its first corrupt row, so no read
+// checks anything.
+RowsStop scan_rows(NameScanner& scanner, const StringChunkReader& reader, std::int64_t first, std::int64_t end) {
     std::string_view text;
-    for (std::int64_t row = first; row < reader.length(); ++row) {
-        switch (reader.read(row, text)) {
-            case Cell::Null:
-                scanner.null_name();
-                break;
-            case Cell::Value:
-                scanner.name(text);
-                break;
-            case Cell::Corrupt:
-                return {row, true};
+    for (std::int64_t row = first; row < end; ++row) {
+        if (reader.read(row, text) == Cell::Null) {
+            scanner.null_name();
+        } else {
+            scanner.name(text);
         }
         if (scanner.undecodable_line() != 0 || scanner.output().must_stop()) {
-            return {row + 1, false};
+            return {row + 1, true};
         }
     }
-    return {reader.length(), false};
+    return {end, false};
 }
 
-std::string column_prefix() { return std::string(kColumn.function_name) + "(): 'array'"; }
+// a + b for row counts, which a made-up chunk's length may push past 2**63.
+std::int64_t add_rows(std::int64_t a, std::int64_t b) noexcept { return a > INT64_MAX - b ? INT64_MAX : a + b; }
 
 // column(array, at=0): the rows of a string column from row `at` on, until
 // the end or a stop (as feed stops); returns the row it stopped before.
@@ -248,53 +246,44 @@ PyResult<PyObject*> column_body(PyObject* self, const CallArgs& call) {
     if (!at) {
         return at.take_error();
     }
-    PyResult<ChunkSource> source = ChunkSource::open(slots[0], kColumn.function_name, "array");
+    PyResult<ChunkSource> source =
+        ChunkSource::open(slots[0], kColumn.function_name, "array", ColumnKind::Strings, ChunkNames::Unnumbered);
     if (!source) {
         return source.take_error();
     }
-    const auto described = string_layout(source.value().schema());
-    if (const auto* found = std::get_if<std::string>(&described)) {
-        return PyErr::with_message(PyExc_TypeError, column_prefix() +
-                                                        " must be a column of strings (utf8, large_utf8 or "
-                                                        "string_view), found Arrow format " + *found);
-    }
-    const StringLayout layout = std::get<StringLayout>(described);
     const auto start = static_cast<std::int64_t>(std::min<std::size_t>(*at, INT64_MAX));
     std::int64_t before = 0;  // the rows of the chunks before this one
     while (true) {
-        PyResult<std::optional<OwnedArray>> next = source.value().next();
+        PyResult<std::optional<Chunk>> next = source.value().next();
         if (!next) {
             return next.take_error();
         }
         if (!next.value()) {
             break;
         }
-        const OwnedArray chunk = std::move(*next.value());
-        auto opened = StringChunkReader::open(layout, chunk.raw);
-        if (const auto* problem = std::get_if<std::string>(&opened)) {
-            return PyErr::with_message(PyExc_ValueError, column_prefix() + ": the Arrow data is " + *problem);
-        }
-        const StringChunkReader& reader = std::get<StringChunkReader>(opened);
-        const std::int64_t length = reader.length();
-        if (start >= before + length) {
-            before += length;
+        const Chunk chunk = std::move(*next.value());
+        const std::int64_t length = chunk.length();
+        if (start - before >= length) {
+            before = add_rows(before, length);  // a chunk before `at`: not read
             continue;
         }
+        const StringChunkReader reader(chunk.view());
         NameScanner* const scan = *scanner;
         const std::int64_t first = std::max<std::int64_t>(start - before, 0);
+        const std::int64_t clean = chunk.first_corrupt_row(first);
         RowsStop stop{};
         {
             BusyScope busy(self);
-            stop = without_interpreter([scan, &reader, first] { return scan_rows(*scan, reader, first); });
+            stop = without_interpreter(
+                [scan, &reader, first, clean] { return scan_rows(*scan, reader, first, clean); });
         }
-        if (stop.corrupt) {
-            return PyErr::with_message(PyExc_ValueError, column_prefix() + " holds invalid Arrow data at row " +
-                                                             std::to_string(before + stop.row));
+        if (!stop.stopped && clean < length) {
+            return source.value().corrupt_row(add_rows(before, clean));
         }
         if (stop.row < length) {
-            return checked(PyLong_FromLongLong(before + stop.row));
+            return checked(PyLong_FromLongLong(add_rows(before, stop.row)));
         }
-        before += length;
+        before = add_rows(before, length);
     }
     return checked(PyLong_FromLongLong(std::max(before, start)));
 }
