@@ -6,7 +6,9 @@ str). Run with scripts/bench, which prints each function's ratio to its floor.
 """
 
 import os
+import sys
 import time
+from pathlib import Path
 
 import pytest
 
@@ -14,13 +16,16 @@ import veltrane_py_bindings as m
 import veltrane_test_module as t
 from veltrane_vrn import Vrn
 
-ID = "0190c3a2-7b1e-7000-8000-00000000abcd"
-VALID = f"vrn:vlt:iam:us-east-1:6f1d2c3b-4a59-4e6f-8a7b-9c0d1e2f3a4b:project/{ID}"  # 102 bytes
-INVALID = f"vrn:vlt:iam:us-east-1:6f1d2c3b-4a59-4e6f-8a7b-9c0d1e2f3a4b:Project/{ID}"
-FIELDS = ("iam", "us-east-1", "6f1d2c3b-4a59-4e6f-8a7b-9c0d1e2f3a4b", "project", ID)
-HEX = "0123456789abcdef0123"
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "python" / "tests" / "support"))
+from vrn_testing.samples import CANONICAL, CANONICAL_ID, CANONICAL_ORG, HEX  # noqa: E402
+from vrn_testing.samples import VALID as UPPER_UUIDS  # noqa: E402
 
-BAD_FIELDS = ("iam", "us-east-1", "6f1d2c3b-4a59-4e6f-8a7b-9c0d1e2f3a4b", "project", ID[:-1])
+ID = CANONICAL_ID
+VALID = CANONICAL  # 103 bytes
+INVALID = VALID.replace(":project/", ":Project/")
+FIELDS = ("iam", "us-east-1", CANONICAL_ORG, "project", ID)
+
+BAD_FIELDS = ("iam", "us-east-1", CANONICAL_ORG, "project", ID[:-1])
 
 
 def raising(function):
@@ -36,9 +41,6 @@ def raising(function):
 
     call.__name__ = function.__name__
     return call
-
-
-UPPER_UUIDS = f"vrn:vlt:iam:us-east-1:6F1D2C3B-4A59-4E6F-8A7B-9C0D1E2F3A4B:project/{ID.upper()}"
 
 
 def two_queries(s):

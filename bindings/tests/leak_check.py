@@ -28,15 +28,16 @@ import sys
 import time
 import tracemalloc
 
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "python" / "tests" / "support"))
 if os.environ.get("VELTRANE_TEST_MODULE_DIR"):
     sys.path.insert(0, os.environ["VELTRANE_TEST_MODULE_DIR"])
 
 import veltrane_py_bindings as m  # noqa: E402
-
-UUID = "0190c3a2-7b1e-7000-8000-00000000abcd"
-ORG = "6f1d2c3b-4a59-4e6f-8a7b-9c0d1e2f3a4b"
-VALID = f"vrn:vlt:iam:us-east-1:{ORG}:project/{UUID.upper()}"
-HEX = "0123456789abcdef0123"
+from vrn_testing.samples import CANONICAL_ID as UUID  # noqa: E402
+from vrn_testing.samples import CANONICAL_ORG as ORG  # noqa: E402
+from vrn_testing.samples import HEX, VALID  # noqa: E402
 
 
 class Text(str):

@@ -2,9 +2,7 @@
 
 import pytest
 
-from conftest import VALID
-
-HEX = "0123456789abcdef0123"
+from vrn_testing.samples import CANONICAL, HEX
 
 # (call, exception type, message): binding errors carry no note.
 BINDING_ERRORS = [
@@ -73,10 +71,10 @@ CONVERSION_ERRORS = [
     (lambda m: m.vrn_org(None), TypeError, "'None' is not an instance of 'str'", "s"),
     (lambda m: m.vrn_org(b"x"), TypeError, "'bytes' object is not an instance of 'str'", "s"),
     (lambda m: m.vrn_org(1), TypeError, "'int' object is not an instance of 'str'", "s"),
-    (lambda m: m.vrn_error_kind(VALID.encode()), TypeError, "'bytes' object is not an instance of 'str'", "s"),
+    (lambda m: m.vrn_error_kind(CANONICAL.encode()), TypeError, "'bytes' object is not an instance of 'str'", "s"),
     (lambda m: m.vrn_org(Index(1)), TypeError, "'Index' object is not an instance of 'str'", "s"),
     (lambda m: m.vrn_org("\udc80"), UnicodeEncodeError, None, "s"),
-    (lambda m: m.vrn_error_kind("\ud800" + VALID), UnicodeEncodeError, None, "s"),
+    (lambda m: m.vrn_error_kind("\ud800" + CANONICAL), UnicodeEncodeError, None, "s"),
     (lambda m: m.vrn_build(1, 2, 3, 4, 5), TypeError, "'int' object is not an instance of 'str'", "service"),
     (lambda m: m.vrn_build("iam", "", None, "p", "x"), TypeError, "'None' is not an instance of 'str'", "org"),
     (lambda m: m.vrn_build("iam", 7, None, "p", "x"), TypeError, "'int' object is not an instance of 'str'", "region"),
@@ -134,21 +132,21 @@ def test_failing_add_note_drops_only_the_note(m):
 
 
 def test_str_subclass_is_read_as_its_value_without_calling_str(m):
-    assert m.vrn_service(Text(VALID)) == "iam"
-    assert m.vrn_build(Text("iam"), Text(""), Text(""), Text("p"), Text(VALID[-36:])) == (
-        "vrn:vlt:iam:::p/" + VALID[-36:]
+    assert m.vrn_service(Text(CANONICAL)) == "iam"
+    assert m.vrn_build(Text("iam"), Text(""), Text(""), Text("p"), Text(CANONICAL[-36:])) == (
+        "vrn:vlt:iam:::p/" + CANONICAL[-36:]
     )
     assert m.mint_uuid7(0, Text(HEX)) == "00000000-0000-7123-8567-89abcdef0123"
 
 
 def test_keywords_bind_in_any_order(m):
-    fields = dict(service="iam", region="us-east-1", org="", resource_type="project", resource_id=VALID[-36:])
+    fields = dict(service="iam", region="us-east-1", org="", resource_type="project", resource_id=CANONICAL[-36:])
     positional = m.vrn_build(*fields.values())
     assert m.vrn_build(**dict(reversed(fields.items()))) == positional
-    assert m.vrn_build("iam", "us-east-1", resource_id=VALID[-36:], resource_type="project", org="") == positional
+    assert m.vrn_build("iam", "us-east-1", resource_id=CANONICAL[-36:], resource_type="project", org="") == positional
     assert m.sum_as_string(b=2, a=1) == "3"
     assert m.mint_uuid7(rand_hex=HEX, unix_ms=0) == m.mint_uuid7(0, HEX)
-    assert m.vrn_service(s=VALID) == m.vrn_service(VALID)
+    assert m.vrn_service(s=CANONICAL) == m.vrn_service(CANONICAL)
 
 
 def test_later_arguments_are_not_examined_after_a_failure(m):

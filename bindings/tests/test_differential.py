@@ -17,7 +17,7 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
-import reference
+from vrn_testing import reference
 
 EXAMPLES = int(os.environ.get("VELTRANE_DIFFERENTIAL_EXAMPLES", "300"))
 SETTINGS = settings(max_examples=EXAMPLES, deadline=None, database=None,

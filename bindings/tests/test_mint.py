@@ -5,8 +5,8 @@ import sys
 import uuid
 
 import pytest
+from vrn_testing.samples import HEX
 
-HEX = "0123456789abcdef0123"
 SMALLEST_SUBNORMAL = 5e-324
 
 VECTORS = [

@@ -3,6 +3,7 @@
 import uuid
 
 from hypothesis import assume, given, settings, strategies as st
+from vrn_testing.samples import FIELD_QUERIES, RENDERINGS
 
 IDENTIFIER = r"\A[a-z][a-z0-9]{0,6}(-[a-z][a-z0-9]{0,6}){0,3}\Z"
 REGION = r"\A[a-z0-9]{1,5}(-[a-z0-9]{1,5}){0,3}\Z"
@@ -14,8 +15,6 @@ uuids = st.builds(lambda n, upper: str(uuid.UUID(int=n)).upper() if upper else s
 orgs = st.one_of(st.just(""), uuids)
 fields = st.tuples(identifiers, regions, orgs, identifiers, uuids)
 
-FIELD_QUERIES = ["vrn_service", "vrn_region", "vrn_org", "vrn_resource_type", "vrn_resource_id"]
-RENDERINGS = ["vrn_canonicalize", "vrn_cedar_entity_type", "vrn_cedar_entity_id"]
 
 
 def join(service, region, org, resource_type, resource_id):

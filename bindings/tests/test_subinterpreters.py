@@ -15,6 +15,7 @@ import sys
 import textwrap
 
 import pytest
+from vrn_testing.session import module_path
 
 # Runs code in a new subinterpreter and destroys it: "legacy" is the classic
 # one (shared GIL, shared allocator); "own-allocator" shares the GIL but has an
@@ -62,10 +63,6 @@ with open({report!r}, "a") as out:
 '''
 
 CONFIGS = ["legacy", "own-allocator"]
-
-
-def module_path():
-    return [p for p in [os.environ.get("VELTRANE_TEST_MODULE_DIR")] + sys.path if p]
 
 
 def run_script(code, timeout=120):

@@ -18,11 +18,12 @@ import threading
 
 import pytest
 
-from conftest import VALID
+from vrn_testing.samples import CANONICAL
+from vrn_testing.session import module_path
 
 RACES = int(os.environ.get("VELTRANE_THREAD_RACES", "20"))
 THREADS = 8
-UUID = VALID[-36:]
+UUID = CANONICAL[-36:]
 
 
 class IndexRaises:
@@ -42,12 +43,12 @@ def calls():
         ("vrn_build", (), {"service": "s3", "region": "", "org": UUID.upper(), "resource_type": "b",
                            "resource_id": UUID}),
     ]
-    texts = [VALID, VALID.upper(), "", "x" * 513, VALID + ":", "vrn:vlt:Iam:::p/" + UUID,
+    texts = [CANONICAL, CANONICAL.upper(), "", "x" * 513, CANONICAL + ":", "vrn:vlt:Iam:::p/" + UUID,
              "vrn:vlt:iam:::p/" + UUID, "\udc80", None, b"vrn", 7]
     for name in ("vrn_canonicalize", "vrn_error_kind", "vrn_service", "vrn_region", "vrn_org",
                  "vrn_resource_type", "vrn_resource_id", "vrn_cedar_entity_type", "vrn_cedar_entity_id"):
         table += [(name, (text,), {}) for text in texts]
-        table += [(name, (), {"s": VALID}), (name, (VALID,), {"s": VALID}), (name, (), {"t": VALID})]
+        table += [(name, (), {"s": CANONICAL}), (name, (CANONICAL,), {"s": CANONICAL}), (name, (), {"t": CANONICAL})]
     return table
 
 
@@ -144,7 +145,7 @@ print(t.once_cell_lost_races())
 
 def test_first_uses_of_the_cells_race_without_deadlock():
     env = dict(os.environ)
-    env["PYTHONPATH"] = os.pathsep.join(p for p in [os.environ.get("VELTRANE_TEST_MODULE_DIR"), *sys.path] if p)
+    env["PYTHONPATH"] = os.pathsep.join(module_path())
     lost = []
     for _ in range(RACES):
         result = subprocess.run([sys.executable, "-c", textwrap.dedent(RACE)], capture_output=True, text=True,

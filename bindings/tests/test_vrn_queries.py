@@ -2,17 +2,16 @@
 
 import pytest
 
-from conftest import VALID, VALID_ID, VALID_ORG
+from vrn_testing.samples import CANONICAL, CANONICAL_ID, CANONICAL_ORG, FIELD_QUERIES
 
-FIELD_QUERIES = ["vrn_service", "vrn_region", "vrn_org", "vrn_resource_type", "vrn_resource_id"]
-UPPER = f"vrn:vlt:iam:us-east-1:{VALID_ORG.upper()}:project/{VALID_ID.upper()}"
-BARE = f"vrn:vlt:s3:::bucket/{VALID_ID}"
+UPPER = f"vrn:vlt:iam:us-east-1:{CANONICAL_ORG.upper()}:project/{CANONICAL_ID.upper()}"
+BARE = f"vrn:vlt:s3:::bucket/{CANONICAL_ID}"
 
 # (text, service, region, org, resource type, resource id)
 VALID_NAMES = [
-    (VALID, "iam", "us-east-1", VALID_ORG, "project", VALID_ID),
-    (UPPER, "iam", "us-east-1", VALID_ORG, "project", VALID_ID),  # UUIDs come back lowercase
-    (BARE, "s3", "", "", "bucket", VALID_ID),  # empty region and absent org are ""
+    (CANONICAL, "iam", "us-east-1", CANONICAL_ORG, "project", CANONICAL_ID),
+    (UPPER, "iam", "us-east-1", CANONICAL_ORG, "project", CANONICAL_ID),  # UUIDs come back lowercase
+    (BARE, "s3", "", "", "bucket", CANONICAL_ID),  # empty region and absent org are ""
     (f"vrn:vlt:k8s-cluster:9a-b::node-pool/{'0' * 8}-0000-0000-0000-{'0' * 12}",
      "k8s-cluster", "9a-b", "", "node-pool", "00000000-0000-0000-0000-000000000000"),
 ]
@@ -31,18 +30,18 @@ INVALID_NAMES = [
     ("\u00e9" * 300, "too-long"),  # 300 characters, 600 bytes
     ("\u20ac" * 171, "too-long"),  # 171 characters, 513 bytes
     ("no colons at all", "wrong-field-count"),
-    (VALID + ":", "wrong-field-count"),
-    (":" + VALID, "wrong-field-count"),
-    ("VRN" + VALID[3:], "bad-scheme"),
-    ("vrn:VLT" + VALID[7:], "bad-partition"),
-    (VALID.replace("iam", "i\x00m", 1), "bad-service"),  # a NUL reaches the parser
-    (VALID.replace("iam", "\u00efam", 1), "bad-service"),
-    (VALID.replace("us-east-1", "US-east"), "bad-region"),
-    (VALID.replace(VALID_ORG, VALID_ORG.replace("-", "")), "bad-org"),
-    (VALID.replace("project/", "project//"), "bad-resource-path"),
-    (VALID.replace("project", "Project"), "bad-resource-type"),
-    (VALID[:-1], "bad-resource-id"),  # a 35-byte resource id
-    (VALID[:-1] + "\u00e9", "bad-resource-id"),  # 36 characters, 37 bytes
+    (CANONICAL + ":", "wrong-field-count"),
+    (":" + CANONICAL, "wrong-field-count"),
+    ("VRN" + CANONICAL[3:], "bad-scheme"),
+    ("vrn:VLT" + CANONICAL[7:], "bad-partition"),
+    (CANONICAL.replace("iam", "i\x00m", 1), "bad-service"),  # a NUL reaches the parser
+    (CANONICAL.replace("iam", "\u00efam", 1), "bad-service"),
+    (CANONICAL.replace("us-east-1", "US-east"), "bad-region"),
+    (CANONICAL.replace(CANONICAL_ORG, CANONICAL_ORG.replace("-", "")), "bad-org"),
+    (CANONICAL.replace("project/", "project//"), "bad-resource-path"),
+    (CANONICAL.replace("project", "Project"), "bad-resource-type"),
+    (CANONICAL[:-1], "bad-resource-id"),  # a 35-byte resource id
+    (CANONICAL[:-1] + "\u00e9", "bad-resource-id"),  # 36 characters, 37 bytes
 ]
 
 
@@ -59,14 +58,14 @@ def test_invalid_names_report_the_first_failed_check(m, text, token):
 
 def test_the_longest_name_is_512_bytes(m):
     head = f"vrn:vlt:a:::"
-    name = head + "a" * (512 - len(head) - 37) + "/" + VALID_ID
+    name = head + "a" * (512 - len(head) - 37) + "/" + CANONICAL_ID
     assert len(name.encode()) == 512
     assert m.vrn_error_kind(name) == "" and m.vrn_service(name) == "a"
     assert m.vrn_error_kind(name[:12] + "a" + name[12:]) == "too-long"
 
 
 def test_non_str_input_raises_type_error_even_for_error_kind(m):
-    for bad in (None, VALID.encode(), 5, bytearray(b"x")):
+    for bad in (None, CANONICAL.encode(), 5, bytearray(b"x")):
         with pytest.raises(TypeError) as info:
             m.vrn_error_kind(bad)
         assert info.value.__notes__ == ["while processing 's'"]
@@ -76,6 +75,6 @@ def test_results_are_fresh_str_objects(m):
     class Name(str):
         pass
 
-    service = m.vrn_service(Name(VALID))
+    service = m.vrn_service(Name(CANONICAL))
     assert type(service) is str and service == "iam"
-    assert m.vrn_service(VALID) == m.vrn_service(VALID)  # nothing carries over between calls
+    assert m.vrn_service(CANONICAL) == m.vrn_service(CANONICAL)  # nothing carries over between calls

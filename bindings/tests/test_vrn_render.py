@@ -2,17 +2,15 @@
 
 import pytest
 
-from conftest import VALID, VALID_ID, VALID_ORG
-
-TEXT_RENDERINGS = ["vrn_canonicalize", "vrn_cedar_entity_type", "vrn_cedar_entity_id"]
+from vrn_testing.samples import CANONICAL, CANONICAL_ID, CANONICAL_ORG, RENDERINGS
 
 
 @pytest.mark.parametrize(
     "text, canonical",
     [
-        (VALID, VALID),
-        (f"vrn:vlt:iam:us-east-1:{VALID_ORG.upper()}:project/{VALID_ID.upper()}", VALID),
-        (f"vrn:vlt:s3:::bucket/{VALID_ID.upper()}", f"vrn:vlt:s3:::bucket/{VALID_ID}"),
+        (CANONICAL, CANONICAL),
+        (f"vrn:vlt:iam:us-east-1:{CANONICAL_ORG.upper()}:project/{CANONICAL_ID.upper()}", CANONICAL),
+        (f"vrn:vlt:s3:::bucket/{CANONICAL_ID.upper()}", f"vrn:vlt:s3:::bucket/{CANONICAL_ID}"),
     ],
 )
 def test_canonical_form_lowercases_only_the_uuids(m, text, canonical):
@@ -30,30 +28,30 @@ def test_canonical_form_lowercases_only_the_uuids(m, text, canonical):
     ],
 )
 def test_cedar_entity(m, service, resource_type, entity_type):
-    for region, org in [("", ""), ("us-east-1", VALID_ORG)]:
-        text = f"vrn:vlt:{service}:{region}:{org}:{resource_type}/{VALID_ID.upper()}"
+    for region, org in [("", ""), ("us-east-1", CANONICAL_ORG)]:
+        text = f"vrn:vlt:{service}:{region}:{org}:{resource_type}/{CANONICAL_ID.upper()}"
         assert m.vrn_cedar_entity_type(text) == entity_type
-        assert m.vrn_cedar_entity_id(text) == VALID_ID
+        assert m.vrn_cedar_entity_id(text) == CANONICAL_ID
 
 
 BUILD_CASES = [
-    (("iam", "us-east-1", "", "project", VALID_ID), f"vrn:vlt:iam:us-east-1::project/{VALID_ID}"),
-    (("iam", "us-east-1", "", "project", VALID_ID.upper()), f"vrn:vlt:iam:us-east-1::project/{VALID_ID}"),
-    (("iam", "", VALID_ORG.upper(), "project", VALID_ID), f"vrn:vlt:iam::{VALID_ORG}:project/{VALID_ID}"),
-    (("iam:x", "", "", "project", VALID_ID), "wrong-field-count"),
-    (("iam", "", "", "a/b", VALID_ID), "bad-resource-path"),
-    (("iam", "", "", "p", VALID_ID + "/x"), "bad-resource-path"),
-    (("i/am", "", "", "p", VALID_ID), "bad-service"),
-    (("iam", "us/1", "", "p", VALID_ID), "bad-region"),
-    (("iam", "", "x/y", "p", VALID_ID), "bad-org"),
-    (("Iam", "", "", "p", VALID_ID), "bad-service"),
-    (("", "", "", "p", VALID_ID), "bad-service"),
-    (("iam", "", "", "", VALID_ID), "bad-resource-type"),
+    (("iam", "us-east-1", "", "project", CANONICAL_ID), f"vrn:vlt:iam:us-east-1::project/{CANONICAL_ID}"),
+    (("iam", "us-east-1", "", "project", CANONICAL_ID.upper()), f"vrn:vlt:iam:us-east-1::project/{CANONICAL_ID}"),
+    (("iam", "", CANONICAL_ORG.upper(), "project", CANONICAL_ID), f"vrn:vlt:iam::{CANONICAL_ORG}:project/{CANONICAL_ID}"),
+    (("iam:x", "", "", "project", CANONICAL_ID), "wrong-field-count"),
+    (("iam", "", "", "a/b", CANONICAL_ID), "bad-resource-path"),
+    (("iam", "", "", "p", CANONICAL_ID + "/x"), "bad-resource-path"),
+    (("i/am", "", "", "p", CANONICAL_ID), "bad-service"),
+    (("iam", "us/1", "", "p", CANONICAL_ID), "bad-region"),
+    (("iam", "", "x/y", "p", CANONICAL_ID), "bad-org"),
+    (("Iam", "", "", "p", CANONICAL_ID), "bad-service"),
+    (("", "", "", "p", CANONICAL_ID), "bad-service"),
+    (("iam", "", "", "", CANONICAL_ID), "bad-resource-type"),
     (("iam", "", "", "p", ""), "bad-resource-id"),
     (("", "", "", "", ""), "bad-service"),  # never "empty": the template is never empty
-    (("a", "", "", "a" * 463, VALID_ID), "vrn:vlt:a:::" + "a" * 463 + "/" + VALID_ID),  # 512 bytes
-    (("a", "", "", "a" * 464, VALID_ID), "too-long"),  # 513 bytes
-    (("\u00e9" * 250, "", "", "p", VALID_ID), "too-long"),  # 500 characters of bytes
+    (("a", "", "", "a" * 463, CANONICAL_ID), "vrn:vlt:a:::" + "a" * 463 + "/" + CANONICAL_ID),  # 512 bytes
+    (("a", "", "", "a" * 464, CANONICAL_ID), "too-long"),  # 513 bytes
+    (("\u00e9" * 250, "", "", "p", CANONICAL_ID), "too-long"),  # 500 characters of bytes
 ]
 
 
@@ -70,10 +68,10 @@ def test_build(m, fields, expected):
         assert m.vrn_error_kind(joined) == expected  # the joined text's own token
 
 
-@pytest.mark.parametrize("text", ["", VALID + ":", "vrn:vlt:iam:US::p/x", VALID[:-2]])
+@pytest.mark.parametrize("text", ["", CANONICAL + ":", "vrn:vlt:iam:US::p/x", CANONICAL[:-2]])
 def test_invalid_text_raises_the_same_token_everywhere(m, text):
     token = m.vrn_error_kind(text)
-    for rendering in TEXT_RENDERINGS:
+    for rendering in RENDERINGS:
         with pytest.raises(ValueError) as info:
             getattr(m, rendering)(text)
         assert info.value.args == (token,)

@@ -25,11 +25,11 @@ from collections.abc import Callable
 from pathlib import Path
 from typing import Any
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "support"))
 
 import pyarrow as pa  # noqa: E402
 import veltrane_py_bindings as per_call  # noqa: E402
-from names import generate  # noqa: E402
+from vrn_testing.names import generate  # noqa: E402
 
 from veltrane_vrn import columns  # noqa: E402
 

@@ -1,7 +1,7 @@
 """Throughput of `vrn check` against the plain Python loop, and its memory on
 long inputs.
 
-Writes generated names (valid and invalid mixed, see names.py) and times, in
+Writes generated names (valid and invalid mixed, see vrn_testing/names.py) and times, in
 the same run, `vrn check` and python/benchmarks/plain_check.py (read the
 lines, check each with one regular expression, print the invalid ones) on:
 
@@ -36,9 +36,12 @@ import sys
 import time
 from pathlib import Path
 
-import names
-
 HERE = Path(__file__).resolve().parent
+# The names are generated as the tests generate theirs.
+sys.path.insert(0, str(HERE.parents[1] / "python" / "tests" / "support"))
+
+from vrn_testing import names  # noqa: E402
+
 CHILD_ENV = {key: value for key, value in os.environ.items() if key not in ("PYTHONUNBUFFERED", "PYTHONDONTWRITEBYTECODE")}
 PEAK_SCRIPT = """
 import sys

@@ -18,11 +18,12 @@ from pathlib import Path
 from typing import Any
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "bindings" / "tests"))
+sys.path.insert(0, str(Path(__file__).resolve().parent / "support"))
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 import leak_check  # noqa: E402
 from arrow_producer import Producer  # noqa: E402
-from columns_helpers import HEX, ID, VALID  # noqa: E402
+from vrn_testing.samples import HEX, ID, VALID  # noqa: E402
 
 from veltrane_vrn import Vrn, columns  # noqa: E402
 

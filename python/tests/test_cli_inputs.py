@@ -15,7 +15,8 @@ from pathlib import Path
 
 import pytest
 import scan_model
-from vrn_helpers import CANONICAL, VALID, peak_memory_kib
+from vrn_testing.command import peak_memory_kib
+from vrn_testing.samples import CANONICAL, VALID
 
 # NUL bytes, a carriage return without a line feed, CRLF, an empty line, a
 # name over the limit and a last line without a line feed whose carriage

@@ -13,7 +13,7 @@ import time
 import pytest
 import scan_model
 from hypothesis import HealthCheck, given, settings, strategies as st
-from vrn_helpers import CANONICAL, ID, VALID
+from vrn_testing.samples import CANONICAL, ID, VALID
 
 from veltrane_vrn._native import NameScanner
 

@@ -12,8 +12,9 @@ from typing import Any
 import pytest
 import veltrane_py_bindings as per_call
 from arrow_producer import ArrowArray, Producer, call_release_without_interpreter, capsule_pointer
-from columns_helpers import (FIELDS, HEX, ID, ONE_TEXT, ORG, SAMPLES, VALID, column_outcome, expected_column,
-                             fields_outcome, need, per_row)
+from vrn_testing.column_model import ONE_TEXT, column_outcome, expected_column, fields_outcome, per_row
+from vrn_testing.engines import need
+from vrn_testing.samples import FIELDS, HEX, ID, ORG, SAMPLES, VALID
 
 from veltrane_vrn import columns
 from veltrane_vrn.columns import _arrow_source

@@ -10,7 +10,8 @@ from typing import Any
 
 import pytest
 import veltrane_py_bindings as per_call
-from columns_helpers import SAMPLES, need
+from vrn_testing.engines import need
+from vrn_testing.samples import SAMPLES
 
 from veltrane_vrn import columns
 

@@ -9,7 +9,8 @@ from typing import Any
 
 import pytest
 import veltrane_py_bindings as per_call
-from columns_helpers import SAMPLES, need
+from vrn_testing.engines import need
+from vrn_testing.samples import SAMPLES
 
 from veltrane_vrn import columns
 
@@ -81,7 +82,7 @@ def test_the_readme_one_liners_run(tmp_path: Any, monkeypatch: pytest.MonkeyPatc
     """The README's line per engine, for the engines CI has, pasted as they are."""
     import re
 
-    from vrn_helpers import ROOT
+    from vrn_testing import ROOT
 
     engines = {"pyarrow": "pyarrow", "polars": "polars", "DuckDB": "duckdb", "pandas": "pandas", "Dask": "dask.dataframe"}
     modules = {name: need(module) for name, module in engines.items()}

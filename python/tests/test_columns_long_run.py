@@ -12,7 +12,8 @@ from typing import Any
 
 import pytest
 import veltrane_py_bindings as per_call
-from columns_helpers import SAMPLES, need
+from vrn_testing.engines import need
+from vrn_testing.samples import SAMPLES
 
 from veltrane_vrn import columns
 
@@ -107,7 +108,7 @@ def test_the_readme_spark_and_ray_lines_run(tmp_path: Any) -> None:
     import re
     import subprocess
 
-    from vrn_helpers import ROOT
+    from vrn_testing import ROOT
 
     need("pyspark.sql")
     need("ray")

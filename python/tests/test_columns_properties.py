@@ -11,8 +11,10 @@ import uuid
 from typing import Any
 
 import veltrane_py_bindings as per_call
-from columns_helpers import FIELDS, ONE_TEXT, SAMPLES, column_outcome, expected_column, fields_outcome, need, per_row
 from hypothesis import HealthCheck, given, settings, strategies as st
+from vrn_testing.column_model import ONE_TEXT, column_outcome, expected_column, fields_outcome, per_row
+from vrn_testing.engines import need
+from vrn_testing.samples import FIELDS, SAMPLES
 
 from veltrane_vrn import columns
 

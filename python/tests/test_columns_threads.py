@@ -7,7 +7,8 @@ from __future__ import annotations
 import os
 import threading
 
-from columns_helpers import SAMPLES, VALID, need
+from vrn_testing.engines import need
+from vrn_testing.samples import SAMPLES, VALID
 
 from veltrane_vrn import columns
 from veltrane_vrn.columns import _arrow_source

@@ -11,10 +11,10 @@ import sys
 
 import pytest
 import veltrane_py_bindings as vrn
-from vrn_helpers import ROOT
+from vrn_testing import ROOT
+from vrn_testing.samples import CANONICAL_ID
 
 README = (ROOT / "README.md").read_text(encoding="utf-8")
-ID = "0190c3a2-7b1e-7000-8000-00000000abcd"
 
 
 def fenced_blocks(language: str) -> list[str]:
@@ -58,7 +58,7 @@ def test_error_token_table() -> None:
 
 def test_grammar_table_examples_are_valid_fields() -> None:
     examples = {row[0]: re.findall(r"`([^`]*)`", row[2]) for row in table_rows(section("## What a VRN is"))}
-    fields = {"service": "iam", "region": "", "org": "", "resource_type": "project", "resource_id": ID}
+    fields = {"service": "iam", "region": "", "org": "", "resource_type": "project", "resource_id": CANONICAL_ID}
     for field, key in [
         ("service", "service"),
         ("region", "region"),
@@ -69,7 +69,7 @@ def test_grammar_table_examples_are_valid_fields() -> None:
         assert examples[field]
         for example in examples[field]:
             vrn.vrn_build(**{**fields, key: example})  # raises ValueError if refused
-    name = f"{examples['scheme'][0]}:{examples['partition'][0]}:iam:::project/{ID}"
+    name = f"{examples['scheme'][0]}:{examples['partition'][0]}:iam:::project/{CANONICAL_ID}"
     assert vrn.vrn_error_kind(name) == ""
 
 

@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import sys
 
-from vrn_helpers import ROOT
+from vrn_testing import ROOT
 
 sys.path.insert(0, str(ROOT / "python" / "tests" / "typing"))
 from every_column_function import use_every_column_function  # noqa: E402

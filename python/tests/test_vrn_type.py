@@ -11,11 +11,9 @@ from hypothesis import HealthCheck, given, settings, strategies as st
 
 import veltrane_py_bindings as m
 from veltrane_vrn import Vrn
+from vrn_testing.samples import CANONICAL, ID, ORG, VALID
+from vrn_testing.session import SLOW_MACHINE
 
-ORG = "6F1D2C3B-4A59-4E6F-8A7B-9C0D1E2F3A4B"
-ID = "0190C3A2-7B1E-7000-8000-00000000ABCD"
-NAME = f"vrn:vlt:iam:us-east-1:{ORG}:project/{ID}"
-CANONICAL = NAME.lower()
 
 identifiers = st.from_regex(r"\A[a-z][a-z0-9]{0,8}(-[a-z][a-z0-9]{0,4}){0,3}\Z")
 regions = st.one_of(st.just(""), st.from_regex(r"\A[a-z0-9]{1,5}(-[a-z0-9]{1,5}){0,3}\Z"))
@@ -23,10 +21,8 @@ uuids = st.builds(lambda n, upper: str(uuid.UUID(int=n)).upper() if upper else s
                   st.integers(0, 2**128 - 1), st.booleans())
 fields = st.tuples(identifiers, regions, st.one_of(st.just(""), uuids), identifiers, uuids)
 
-# Under a memory tool (VELTRANE_MEMORY_TOOL) or on an emulated processor
-# (VELTRANE_EMULATED) everything runs many times slower: hypothesis must not
-# judge the speed of generation or of a test there.
-SLOW_MACHINE = bool(os.environ.get("VELTRANE_MEMORY_TOOL") or os.environ.get("VELTRANE_EMULATED"))
+# Under a memory tool or on an emulated processor hypothesis must not judge
+# the speed of generation or of a test.
 relaxed = settings(suppress_health_check=list(HealthCheck) if SLOW_MACHINE else [],
                    deadline=None if SLOW_MACHINE else 200,
                    max_examples=int(os.environ.get("VELTRANE_HYPOTHESIS_EXAMPLES", "100")))
@@ -110,7 +106,7 @@ def test_build_mirrors_vrn_build(parts):
 
 
 def test_equality_hash_and_order_are_those_of_the_canonical_text():
-    upper, lower = Vrn(NAME), Vrn(CANONICAL)
+    upper, lower = Vrn(VALID), Vrn(CANONICAL)
     assert upper == lower and hash(upper) == hash(lower) and len({upper, lower}) == 1
     # Never equal to a str, not even its own canonical text.
     assert upper != CANONICAL and CANONICAL != upper and {upper: 1}.get(CANONICAL) is None
@@ -122,7 +118,7 @@ def test_equality_hash_and_order_are_those_of_the_canonical_text():
 
 
 def test_an_immutable_value_that_copies_and_pickles_to_itself():
-    vrn = Vrn(NAME)
+    vrn = Vrn(VALID)
     assert copy.copy(vrn) is vrn and copy.deepcopy(vrn) is vrn
     for protocol in range(pickle.HIGHEST_PROTOCOL + 1):
         restored = pickle.loads(pickle.dumps(vrn, protocol))
@@ -140,7 +136,7 @@ def test_pattern_matching_by_position_and_by_keyword():
             assert (resource_type, resource_id) == ("bucket", ID.lower())
         case _:
             pytest.fail("no match")
-    match Vrn(NAME):
+    match Vrn(VALID):
         case Vrn(service="iam", org=org) if org:
             assert org == ORG.lower()
         case _:
@@ -174,7 +170,7 @@ def test_binding_errors_name_the_method():
         Vrn.parse()
     with pytest.raises(TypeError, match=r"Vrn\.build\(\) missing 4 required positional arguments"):
         Vrn.build("iam")
-    assert Vrn.parse(s=NAME) == Vrn(s=NAME) == Vrn.try_parse(s=NAME)
+    assert Vrn.parse(s=VALID) == Vrn(s=VALID) == Vrn.try_parse(s=VALID)
     assert Vrn.build(service="iam", region="", org="", resource_type="project", resource_id=ID).region == ""
 
 

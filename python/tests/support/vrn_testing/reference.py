@@ -1,19 +1,22 @@
 """A plain Python implementation of the module's twelve functions.
 
-Written for the differential tests (test_differential.py): the same contract
-as the extension module, argument binding and conversion errors included, in
-the most direct Python that says it. It shares no code with the module.
-`panic_type` is the module's PanicException type when the caller knows it
-(an argument's conversion that raises it resumes the panic), else None.
+The model that the tests hold the module to: the differential tests
+(bindings/tests/test_differential.py) call both with generated arguments, and
+python/tests/test_reference_and_plain_checkers.py compares their tokens and
+fields over generated names. The same contract as the extension module,
+argument binding and conversion errors included, in the most direct Python
+that says it. It shares no code with the module. `panic_type` is the module's
+PanicException type when the caller knows it (an argument's conversion that
+raises it resumes the panic), else None.
+
+A UUID is read by its 36 characters alone, never by `uuid.UUID`, which takes
+far more than the hyphenated form (braces, "urn:uuid:", no hyphens, and
+whatever `int(..., 16)` takes: '_' between digits, a sign, spaces around).
 """
 
 import math
 import operator
 
-TOKENS = [
-    "empty", "too-long", "bad-scheme", "bad-partition", "wrong-field-count", "bad-service",
-    "bad-region", "bad-org", "bad-resource-path", "bad-resource-type", "bad-resource-id",
-]
 HEX_DIGITS = set("0123456789abcdefABCDEF")
 LOWER = set("abcdefghijklmnopqrstuvwxyz")
 DIGITS = set("0123456789")
@@ -101,6 +104,22 @@ def parse(text):
     if id_value is None:
         raise VrnError("bad-resource-id")
     return service, region, org_value, resource_type, id_value
+
+
+def error_kind(text):
+    """The token of the first failed check, or "" for a valid name."""
+    try:
+        parse(text)
+    except VrnError as error:
+        return error.args[0]
+    return ""
+
+
+def fields(text):
+    """The five fields of a valid name as the module's queries give them."""
+    service, region, org, resource_type, resource_id = parse(text)
+    return {"service": service, "region": region, "org": uuid_text(org) if org is not None else "",
+            "resource_type": resource_type, "resource_id": uuid_text(resource_id)}
 
 
 def canonical(vrn):

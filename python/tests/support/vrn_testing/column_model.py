@@ -2,55 +2,17 @@
 
 from __future__ import annotations
 
-import importlib
-import os
 from collections.abc import Callable, Sequence
 from typing import Any
 
 import veltrane_py_bindings as per_call
 
+from vrn_testing.samples import FIELDS
 
-def need(module: str) -> Any:
-    """The engine `module`, imported. Where it is not installed the test is
-    skipped, unless VELTRANE_REQUIRE_ENGINES is set (scripts/test sets it where
-    every engine has a wheel): then a missing engine fails the run instead of
-    passing it untested."""
-    if os.environ.get("VELTRANE_REQUIRE_ENGINES"):
-        return importlib.import_module(module)
-    import pytest  # only here: the soak check imports this module without pytest
-
-    return pytest.importorskip(module)
-
-
-ORG = "6F1D2C3B-4A59-4E6F-8A7B-9C0D1E2F3A4B"
-ID = "0190C3A2-7B1E-7000-8000-00000000ABCD"
-VALID = f"vrn:vlt:iam:us-east-1:{ORG}:project/{ID}"
-HEX = "0123456789abcdef0123"
-
+# The column functions that take one column of names and give one of text.
 ONE_TEXT = [
     "vrn_canonicalize", "vrn_service", "vrn_region", "vrn_org", "vrn_resource_type",
     "vrn_resource_id", "vrn_cedar_entity_type", "vrn_cedar_entity_id",
-]
-FIELDS = ["service", "region", "org", "resource_type", "resource_id"]
-
-# One name per token, and valid ones with and without region and org.
-SAMPLES: list[str | None] = [
-    VALID,
-    f"vrn:vlt:k8s-cluster:::node-pool/{ID}",
-    f"vrn:vlt:s3:eu-west-2::bucket/{ID.lower()}",
-    "",
-    "x" * 513,
-    f"VRN:vlt:iam:::p/{ID}",
-    f"vrn:aws:iam:::p/{ID}",
-    "vrn:vlt:iam:p",
-    f"vrn:vlt:Iam:::p/{ID}",
-    f"vrn:vlt:iam:us_east::p/{ID}",
-    f"vrn:vlt:iam::not-a-uuid:p/{ID}",
-    "vrn:vlt:iam:::p",
-    f"vrn:vlt:iam:::P/{ID}",
-    "vrn:vlt:iam:::p/not-a-uuid",
-    None,
-    "vrn:vlt:iam:::p/é",
 ]
 
 

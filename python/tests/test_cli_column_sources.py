@@ -1,20 +1,18 @@
-"""`vrn ... --column NAME` over Parquet and Arrow IPC files: the records are
-those the same names give as lines (a null row is an empty name, null in
-JSON), whatever the file's format, string type and batches; what cannot be
-read is one line and status 2."""
+"""`vrn ... --column NAME` over Parquet and Arrow IPC files (the column source
+of veltrane_vrn.cli.sources): the records are those the same names give as
+lines (a null row is an empty name, null in JSON), whatever the file's format,
+string type and batches; what cannot be read is one line and status 2."""
 
 from __future__ import annotations
 
 import json
 import sys
-from collections.abc import Callable
 from pathlib import Path
 
 import pytest
 import scan_model
-from vrn_helpers import CANONICAL, ID, VALID, Outcome, peak_memory_kib
-
-from veltrane_vrn import cli
+from vrn_testing.command import peak_memory_kib
+from vrn_testing.samples import BAD_SERVICE, CANONICAL, ID, VALID
 
 pa = pytest.importorskip("pyarrow")
 ipc = pytest.importorskip("pyarrow.ipc")
@@ -23,23 +21,13 @@ pq = pytest.importorskip("pyarrow.parquet")
 NAMES = [
     VALID,
     None,
-    f"vrn:vlt:Iam:::project/{ID}",
+    BAD_SERVICE,
     "",
     CANONICAL,
     "x" * 600,
     "\u00e9t\u00e9 \"quoted\"",
     f"vrn:vlt:s3:::bucket/{ID}",
 ] * 3
-
-
-@pytest.fixture
-def vrn(capsys: pytest.CaptureFixture[str]) -> Callable[..., Outcome]:
-    def run(*argv: str) -> Outcome:
-        status = cli.main(list(argv))
-        captured = capsys.readouterr()
-        return status, captured.out, captured.err
-
-    return run
 
 
 def write_parquet(path: Path, table) -> None:

@@ -1,17 +1,9 @@
-"""Names and runners shared by the tests of the `vrn` command and the documentation."""
+"""Runners of the `vrn` command in a process of its own."""
 
 from __future__ import annotations
 
 import subprocess
 import sys
-from pathlib import Path
-
-ROOT = Path(__file__).resolve().parents[2]
-
-ORG = "6F1D2C3B-4A59-4E6F-8A7B-9C0D1E2F3A4B"
-ID = "0190C3A2-7B1E-7000-8000-00000000ABCD"
-VALID = f"vrn:vlt:iam:us-east-1:{ORG}:project/{ID}"
-CANONICAL = VALID.lower()
 
 # (status, standard output, standard error)
 Outcome = tuple[int, str, str]
@@ -31,8 +23,8 @@ def run_vrn(*argv: str, stdin: bytes = b"", **options: object) -> subprocess.Com
 
 PEAK_MEMORY_SCRIPT = """
 import sys
-from veltrane_vrn import cli
-cli.main(sys.argv[1:])
+from veltrane_vrn.cli import main
+main(sys.argv[1:])
 peak = [line for line in open('/proc/self/status') if line.startswith('VmHWM:')]
 print(peak[0].split()[1], file=sys.stderr)
 """
