@@ -82,6 +82,15 @@ class Producer:
         self._release_array = ArrayRelease(release_array)
         self._release_stream = StreamRelease(release_stream)
 
+        def release_part(array: ctypes._Pointer[ArrowArray]) -> None:
+            array.contents.release = ArrayRelease()
+
+        def release_schema_part(schema: ctypes._Pointer[ArrowSchema]) -> None:
+            schema.contents.release = SchemaRelease()
+
+        self._release_part = ArrayRelease(release_part)
+        self._release_schema_part = SchemaRelease(release_schema_part)
+
     def outstanding(self) -> dict[str, int]:
         return {kind: self.made[kind] - self.released[kind] for kind in self.made}
 
@@ -121,14 +130,83 @@ class Producer:
         self.keep += [schema, array]
         return capsule(schema, b"arrow_schema"), capsule(array, b"arrow_array")
 
+    # ---- structs made field by field, for the malformed ones ------------------
+
+    def buffer(self, data: bytes) -> int:
+        """The address of a copy of `data`, kept alive by the producer."""
+        kept = ctypes.create_string_buffer(data, max(len(data), 1))
+        self.keep.append(kept)
+        return ctypes.addressof(kept)
+
+    def raw_array(self, length: int, buffers: list[int | None] | None, offset: int = 0, null_count: int = 0,
+                  children: list[ArrowArray] | None = None, dictionary: ArrowArray | None = None,
+                  counted: bool = True) -> ArrowArray:
+        """An array of exactly these fields. Children and dictionaries are not
+        counted: they are released with their parent."""
+        array = ArrowArray()
+        if counted:
+            self.made["array"] += 1
+            array.release = self._release_array
+        else:
+            array.release = self._release_part
+        array.length, array.null_count, array.offset = length, null_count, offset
+        if buffers is None:
+            array.n_buffers, array.buffers = 1, None
+        else:
+            pointers = (c_void_p * len(buffers))(*buffers)
+            self.keep.append(pointers)
+            array.n_buffers, array.buffers = len(buffers), pointers
+        if children:
+            child_pointers = (c_void_p * len(children))(*(ctypes.addressof(child) for child in children))
+            self.keep.append(child_pointers)
+            array.n_children, array.children = len(children), ctypes.addressof(child_pointers)
+        array.dictionary = ctypes.addressof(dictionary) if dictionary is not None else None
+        self.keep += [array, children, dictionary]
+        return array
+
+    def utf8_part(self, rows: list[str], offset: int = 0) -> ArrowArray:
+        """An uncounted utf8 array (a child or a dictionary) of `rows`, without nulls."""
+        data = "".join(rows).encode()
+        ends = [0]
+        for row in rows:
+            ends.append(ends[-1] + len(row.encode()))
+        offsets = b"".join(end.to_bytes(4, "little") for end in ends)
+        return self.raw_array(len(rows) - offset, [None, self.buffer(offsets), self.buffer(data)], offset=offset,
+                              counted=False)
+
+    def raw_schema(self, format: bytes | None, children: list[ArrowSchema] | None = None,
+                   dictionary: ArrowSchema | None = None, counted: bool = True) -> ArrowSchema:
+        """A schema of exactly these fields (format None: a null format string)."""
+        schema = ArrowSchema()
+        if counted:
+            self.made["schema"] += 1
+            schema.release = self._release_schema
+        else:
+            schema.release = self._release_schema_part
+        schema.format, schema.name, schema.flags = format, b"", 2
+        if children:
+            pointers = (c_void_p * len(children))(*(ctypes.addressof(child) for child in children))
+            self.keep.append(pointers)
+            schema.n_children, schema.children = len(children), ctypes.addressof(pointers)
+        schema.dictionary = ctypes.addressof(dictionary) if dictionary is not None else None
+        self.keep += [schema, children, dictionary]
+        return schema
+
+    def pair(self, schema: ArrowSchema, array: ArrowArray) -> tuple[object, object]:
+        """(schema capsule, array capsule) over structs made by hand."""
+        return capsule(schema, b"arrow_schema"), capsule(array, b"arrow_array")
+
     def stream(self, chunks: list[list[str | None]], fail_at: int | None = None,
-               message: bytes = b"the producer gave up", format: bytes = b"u") -> object:
-        """A stream of utf8 chunks; get_next fails with `message` at chunk `fail_at`."""
+               message: bytes = b"the producer gave up", format: bytes = b"u",
+               schema_written: bool = True) -> object:
+        """A stream of utf8 chunks; get_next fails with `message` at chunk `fail_at`;
+        get_schema reports success without writing when not `schema_written`."""
         self.made["stream"] += 1
         state = {"next": 0}
 
         def get_schema(_: object, out: ctypes._Pointer[ArrowSchema]) -> int:
-            self.fill_schema(out.contents, format)
+            if schema_written:
+                self.fill_schema(out.contents, format)
             return 0
 
         def get_next(_: object, out: ctypes._Pointer[ArrowArray]) -> int:

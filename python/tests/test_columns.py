@@ -368,3 +368,88 @@ def test_corrupt_offsets_and_dictionary_indices_are_value_errors_not_reads_out_o
                                                  indices.buffers(), pa.array(["x"]))
     with pytest.raises(ValueError, match="'s' holds invalid Arrow data at row 1"):
         columns.vrn_error_kind(dictionary)
+
+
+# ---- structs made by hand that once crashed the interpreter ---------------------
+
+_MAX = 2**63 - 1
+_OVERFLOW = "an array whose offset plus length passes 64 bits"
+
+
+def _utf8_pair(p: Producer, offset: int = 0, length: int = 2) -> Any:
+    array = p.raw_array(length, [None, p.buffer(b"\0\0\0\0\3\0\0\0\6\0\0\0"), p.buffer(b"iam" * 2)], offset=offset)
+    return p.pair(p.raw_schema(b"u"), array)
+
+
+def _dictionary_pair(p: Producer, offset: int = 0, length: int = 2, values_offset: int = 0,
+                     values_format: bytes | None = b"u") -> Any:
+    values = p.utf8_part(["iam", "s3"])
+    values.offset = values_offset
+    indices = p.raw_array(length, [None, p.buffer(b"\0\1")], offset=offset, dictionary=values)
+    return p.pair(p.raw_schema(b"c", dictionary=p.raw_schema(values_format, counted=False)), indices)
+
+
+def _table_pair(p: Producer, offset: int = 0, buffers: bool = True) -> Any:
+    column = p.utf8_part(["iam", "s3"])
+    table = p.raw_array(2, [None] if buffers else None, offset=offset, children=[column])
+    return p.pair(p.raw_schema(b"+s", children=[p.raw_schema(b"u", counted=False)]), table)
+
+
+def _numbers_pair(p: Producer, offset: int = 0) -> Any:
+    array = p.raw_array(1, [None, p.buffer((1700000000000).to_bytes(8, "little"))], offset=offset)
+    return p.pair(p.raw_schema(b"l"), array)
+
+
+@pytest.mark.parametrize(
+    ("make", "error", "message"),
+    [
+        (lambda p: _utf8_pair(p, offset=_MAX - 1), ValueError, f"'s': chunk 0 of the Arrow data is {_OVERFLOW}"),
+        (lambda p: _utf8_pair(p, offset=2**61), ValueError, f"'s': chunk 0 of the Arrow data is {_OVERFLOW}"),
+        (lambda p: _dictionary_pair(p, offset=_MAX), ValueError, f"'s': chunk 0 of the Arrow data is {_OVERFLOW}"),
+        (lambda p: _dictionary_pair(p, values_offset=_MAX - 1), ValueError,
+         f"'s': chunk 0 of the Arrow data is {_OVERFLOW}"),
+        (lambda p: _table_pair(p, offset=_MAX - 1), ValueError, f"'s': chunk 0 of the Arrow data is {_OVERFLOW}"),
+        (lambda p: _dictionary_pair(p, length=-1), ValueError,
+         "'s': chunk 0 of the Arrow data is a negative length or offset"),
+        (lambda p: _table_pair(p, buffers=False), ValueError,
+         "'s': chunk 0 of the Arrow data is an array without its buffers"),
+        (lambda p: p.pair(p.raw_schema(None), p.utf8_part(["iam"])), ValueError,
+         "'s': the Arrow data is a schema with no format string"),
+        (lambda p: _dictionary_pair(p, values_format=None), ValueError,
+         "'s': the Arrow data is a schema with no format string"),
+        (lambda p: p.stream([[VALID]], schema_written=False), RuntimeError,
+         "'s': reading the Arrow stream's schema failed: it reported success but gave no schema"),
+    ],
+    ids=["offset-plus-length", "offset-bytes", "dictionary-indices-offset", "dictionary-values-offset",
+         "table-offset", "dictionary-negative-length", "table-without-buffers", "schema-format-null",
+         "dictionary-schema-format-null", "stream-schema-not-written"],
+)
+def test_malformed_structs_are_clear_errors_and_released_once(make: Any, error: type, message: str) -> None:
+    producer = Producer()
+    column = make(producer)
+    with pytest.raises(error) as raised:
+        columns.vrn_service(column)
+    assert str(raised.value) == f"vrn_service(): {message}"
+    assert producer.outstanding() == {"schema": 0, "array": 0, "stream": 0}
+
+
+def test_a_number_column_whose_offset_plus_length_overflows_is_a_value_error() -> None:
+    producer = Producer()
+    with pytest.raises(ValueError) as raised:
+        columns.mint_uuid7(_numbers_pair(producer, offset=_MAX), [HEX])
+    assert str(raised.value) == f"mint_uuid7(): 'unix_ms': chunk 0 of the Arrow data is {_OVERFLOW}"
+    assert columns.mint_uuid7(_numbers_pair(producer), [HEX]).to_pylist() == [per_call.mint_uuid7(1700000000000, HEX)]
+    assert producer.outstanding() == {"schema": 0, "array": 0, "stream": 0}
+
+
+def test_the_scanner_refuses_malformed_structs_as_the_column_functions_do() -> None:
+    from veltrane_vrn._native import NameScanner
+
+    producer = Producer()
+    with pytest.raises(ValueError, match=f"^column\\(\\): 'array': the Arrow data is {_OVERFLOW}$"):
+        NameScanner("check").column(_table_pair(producer, offset=_MAX - 1))
+    with pytest.raises(ValueError, match="^column\\(\\): 'array': the Arrow data is a schema with no format string$"):
+        NameScanner("check").column(_dictionary_pair(producer, values_format=None))
+    with pytest.raises(RuntimeError, match="^column\\(\\): 'array': reading the Arrow stream's schema failed"):
+        NameScanner("check").column(producer.stream([[VALID]], schema_written=False))
+    assert producer.outstanding() == {"schema": 0, "array": 0, "stream": 0}
