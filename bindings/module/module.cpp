@@ -20,6 +20,7 @@
 #include "runtime/frame.hpp"
 #include "runtime/interpreter.hpp"
 #include "runtime/once_cell.hpp"
+#include "runtime/process.hpp"
 
 namespace veltrane::module {
 namespace {
@@ -50,7 +51,7 @@ bool is_module(PyObject* object) {
 
 // The module's `__all__`, created as an empty list when it does not exist yet.
 PyResult<OwnedRef> module_all(PyObject* module) {
-    PyObject* all_name = g_name_dunder_all.get();
+    PyObject* all_name = name_dunder_all();
     OwnedRef all(PyObject_GetAttr(module, all_name));
     if (!all) {
         PyErr error = PyErr::fetch_pending();
@@ -82,7 +83,7 @@ PyResult<int> add_function(PyObject* module, PyMethodDef* entry) {
     if (!function) {
         return PyErr::fetch_pending();
     }
-    OwnedRef name(PyObject_GetAttr(function.get(), g_name_dunder_name.get()));
+    OwnedRef name(PyObject_GetAttr(function.get(), name_dunder_name()));
     if (!name) {
         return PyErr::fetch_pending();
     }
@@ -112,6 +113,8 @@ PyResult<int> exec_body(PyObject* module) {
     if (!is_module(module)) {
         return type_mismatch_error(module, &PyModule_Type);
     }
+    // Where the other modules of the process find the runtime they share.
+    publish_process_state(module);
     for (PyMethodDef* entry : kRegistration) {
         PyResult<int> added = add_function(module, entry);
         if (!added) {
@@ -138,7 +141,7 @@ PyModuleDef definition = {
     // U+2014 (em dash) is spelled as its UTF-8 bytes.
     "The extension module. Its name is provisional \xE2\x80\x94 it will be reconciled with the\n"
     "`veltrane-kernel-py` wrapper when the wheel-integration issue lands.",
-    0,        // m_size: no per-module state
+    kHostStateSize,  // m_size: where the runtime's process state is published
     nullptr,  // m_methods: functions are added by the exec step
     slots,
     nullptr,  // m_traverse

@@ -31,6 +31,8 @@ extern PyMethodDef numbers_column;
 extern PyMethodDef set_utf8_limit;
 extern PyMethodDef arm_rendezvous;
 extern PyMethodDef rendezvous_met;
+extern PyMethodDef panic;
+extern PyMethodDef attach_count;
 #endif
 
 }  // namespace veltrane::native::functions

@@ -18,6 +18,7 @@
 #include "runtime/attach.hpp"
 #include "runtime/frame.hpp"
 #include "runtime/interpreter.hpp"
+#include "runtime/process.hpp"
 #include "native/scanner_object.hpp"
 
 namespace veltrane::native {
@@ -53,6 +54,8 @@ PyMethodDef* const kFunctions[] = {
     &functions::set_utf8_limit,
     &functions::arm_rendezvous,
     &functions::rendezvous_met,
+    &functions::panic,
+    &functions::attach_count,
 #endif
 };
 
@@ -80,6 +83,10 @@ PyResult<int> exec_body(PyObject* module) {
 }
 
 int exec_module(PyObject* module) noexcept {
+    // Before any frame: the frames of this module count on the host's runtime.
+    if (bind_to_host(kModuleName) != 0) {
+        return -1;
+    }
     return exec_frame([module] { return exec_body(module); });
 }
 

@@ -3,6 +3,7 @@
 #include "arrow/string_builder.hpp"
 #include "native/functions.hpp"
 #include "runtime/arguments.hpp"
+#include "runtime/fault.hpp"
 #include "runtime/frame.hpp"
 
 #include <atomic>
@@ -132,9 +133,42 @@ PyResult<PyObject*> rendezvous_met_body(const CallArgs& call) {
     return met;
 }
 
+constexpr std::string_view kMessageParameters[] = {"message"};
+constexpr CallSignature kPanic{"_panic", kMessageParameters};
+constexpr CallSignature kAttachCount{"_attach_count", {}};
+
+// _panic(message): faults inside a frame of this module, as a defect of its
+// own code would.
+PyResult<PyObject*> panic_body(const CallArgs& call) {
+    PyResult<std::array<std::string_view, 1>> message = bind_texts<1>(kPanic, call);
+    if (!message) {
+        return message.take_error();
+    }
+    panic_owned(std::string((*message)[0]));
+}
+
+// _attach_count(): the calling thread's count of open frames, as this module sees it.
+PyResult<PyObject*> attach_count_body(const CallArgs& call) {
+    if (std::optional<PyErr> error = bind_arguments(kAttachCount, call, nullptr)) {
+        return std::move(*error);
+    }
+    PyObject* count = PyLong_FromSsize_t(attach_count());
+    if (count == nullptr) {
+        null_result_fault();
+    }
+    return count;
+}
+
 }  // namespace
 
 namespace functions {
+
+PyMethodDef panic = {
+    "_panic", method_of<panic_body>(), kFunctionFlags,
+    "_panic(message)\n--\n\nFor tests: an internal fault in this module, with `message`."};
+PyMethodDef attach_count = {
+    "_attach_count", method_of<attach_count_body>(), kFunctionFlags,
+    "_attach_count()\n--\n\nFor tests: the calling thread's count of open frames of the process's runtime."};
 
 PyMethodDef set_utf8_limit = {
     "_set_utf8_limit", method_of<set_utf8_limit_body>(), kFunctionFlags,

@@ -6,6 +6,8 @@
 //     _arm_rendezvous(parties, timeout_ms)   # the next kernel runs wait for each other
 //     _rendezvous_met() -> int               # how many of them met in time
 //     _set_utf8_limit(limit) -> int          # bytes a result keeps as utf8 (the old limit)
+//     _panic(message)                        # an internal fault of this module
+//     _attach_count() -> int                 # open frames on this thread, process-wide
 #pragma once
 
 #include <cstdint>

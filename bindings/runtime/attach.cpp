@@ -1,37 +1,23 @@
 #include "runtime/attach.hpp"
 
 #include <atomic>
+#include <cstring>
 #include <mutex>
 #include <utility>
 #include <vector>
 
 namespace veltrane::runtime {
 
-thread_local std::intptr_t detail::t_attach_count __attribute__((tls_model("initial-exec"))) = 0;
-std::atomic<std::size_t> detail::g_pending_count{0};
-
 namespace {
 
-using detail::g_pending_count;
-using detail::t_attach_count;
-
-struct PendingReleases {
-    std::mutex mutex;
-    std::vector<PyObject*> objects;
-};
-
-// Created on the first deferred release and never freed: a thread may touch it
-// at any moment until the process ends. `g_pending_count` lets a frame entry
-// skip the mutex when nothing is queued, which is always, in practice.
-std::atomic<PendingReleases*> g_pending{nullptr};
-
 PendingReleases& pending_list() {
-    PendingReleases* list = g_pending.load(std::memory_order_acquire);
+    std::atomic<PendingReleases*>& pending = process().pending;
+    PendingReleases* list = pending.load(std::memory_order_acquire);
     if (list != nullptr) {
         return *list;
     }
     auto* fresh = new PendingReleases();
-    if (g_pending.compare_exchange_strong(list, fresh, std::memory_order_acq_rel)) {
+    if (pending.compare_exchange_strong(list, fresh, std::memory_order_acq_rel)) {
         return *fresh;
     }
     delete fresh;  // another thread created it first
@@ -40,24 +26,101 @@ PendingReleases& pending_list() {
 
 }  // namespace
 
+#if VELTRANE_RUNTIME_GUEST
+
+namespace {
+// The guest's own state and count, used only until it is bound (an import
+// refused outside the main interpreter never binds).
+ProcessState g_own_state;
+thread_local std::intptr_t t_own_count = 0;
+}  // namespace
+
+std::atomic<ProcessState*> detail::g_process{&g_own_state};
+thread_local std::intptr_t* detail::t_attach_slot __attribute__((tls_model("initial-exec"))) = nullptr;
+
+std::intptr_t* detail::find_attach_slot() noexcept {
+    ProcessState& state = process();
+    if (&state == &g_own_state) {
+        return &t_own_count;  // not cached: binding may come later
+    }
+    t_attach_slot = state.attach_slot();
+    return t_attach_slot;
+}
+
+int bind_to_host(const char* module_name) noexcept {
+    if (&process() != &g_own_state) {
+        return 0;
+    }
+    if (PyInterpreterState_GetID(PyInterpreterState_Get()) != 0) {
+        return 0;  // the exec step refuses the import, binding nothing
+    }
+    PyObject* host = PyImport_ImportModule("veltrane_py_bindings");
+    if (host == nullptr) {
+        return -1;
+    }
+    ProcessState* state = nullptr;
+    PyModuleDef* definition = PyModule_GetDef(host);
+    if (definition == nullptr) {
+        PyErr_Clear();
+    } else if (definition->m_name != nullptr && std::strcmp(definition->m_name, "veltrane_py_bindings") == 0 &&
+               definition->m_size == kHostStateSize) {
+        void* module_state = PyModule_GetState(host);
+        if (module_state != nullptr) {
+            std::memcpy(&state, module_state, sizeof state);
+        }
+    }
+    Py_DecRef(host);
+    if (state == nullptr || state->magic != ProcessState::kMagic || state->size != sizeof(ProcessState) ||
+        state->attach_slot == nullptr) {
+        PyErr_Format(PyExc_ImportError,
+                     "%s needs the veltrane_py_bindings module of the same release, which holds the runtime "
+                     "it shares; the one imported is another",
+                     module_name);
+        return -1;
+    }
+    detail::g_process.store(state, std::memory_order_release);
+    return 0;
+}
+
+void publish_process_state(PyObject* /*module*/) noexcept {}
+
+#else
+
+namespace {
+std::intptr_t* this_threads_attach_count() noexcept { return &detail::t_attach_count; }
+}  // namespace
+
+thread_local std::intptr_t detail::t_attach_count __attribute__((tls_model("initial-exec"))) = 0;
+constinit ProcessState detail::g_process(&this_threads_attach_count);
+
+void publish_process_state(PyObject* module) noexcept {
+    ProcessState* state = &detail::g_process;
+    std::memcpy(PyModule_GetState(module), &state, sizeof state);
+}
+
+int bind_to_host(const char* /*module_name*/) noexcept { return 0; }
+
+#endif
+
 void release(PyObject* object) noexcept {
-    if (t_attach_count > 0) {
+    if (attach_count() > 0) {
         Py_DecRef(object);
         return;
     }
     PendingReleases& list = pending_list();
     std::lock_guard lock(list.mutex);
     list.objects.push_back(object);
-    g_pending_count.fetch_add(1, std::memory_order_release);
+    process().pending_count.fetch_add(1, std::memory_order_release);
 }
 
 void detail::drain_pending_releases() noexcept {
-    PendingReleases* list = g_pending.load(std::memory_order_acquire);
+    ProcessState& state = process();
+    PendingReleases* list = state.pending.load(std::memory_order_acquire);
     std::vector<PyObject*> taken;
     {
         std::lock_guard lock(list->mutex);
         taken.swap(list->objects);
-        g_pending_count.store(0, std::memory_order_release);
+        state.pending_count.store(0, std::memory_order_release);
     }
     for (PyObject* object : taken) {
         Py_DecRef(object);

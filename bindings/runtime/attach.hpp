@@ -10,45 +10,70 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "runtime/process.hpp"
 #include "runtime/python.hpp"
 
 namespace veltrane::runtime {
 
 namespace detail {
+#if VELTRANE_RUNTIME_GUEST
+// A guest reaches the host's count of the calling thread through this cached
+// pointer (initial-exec TLS: one instruction to reach it, 8 bytes of the
+// static TLS space the loader keeps for modules loaded at run time).
+extern thread_local std::intptr_t* t_attach_slot __attribute__((tls_model("initial-exec")));
+// The slot of the calling thread: the host's once bound, else the guest's own.
+[[nodiscard]] std::intptr_t* find_attach_slot() noexcept;
+#else
 // The count is read and written on every call, so it uses the initial-exec
 // TLS model: one instruction to reach it instead of a call to
 // __tls_get_addr. It takes 8 bytes of the static TLS space that the dynamic
 // loader keeps for modules loaded at run time.
 extern thread_local std::intptr_t t_attach_count __attribute__((tls_model("initial-exec")));
-// How many releases are queued; lets a frame entry skip the queue's mutex.
-extern std::atomic<std::size_t> g_pending_count;
+#endif
 void drain_pending_releases() noexcept;
 }  // namespace detail
 
+// The calling thread's count of open frames of every module of the process.
+[[nodiscard]] inline std::intptr_t& attach_count_slot() noexcept {
+#if VELTRANE_RUNTIME_GUEST
+    std::intptr_t* slot = detail::t_attach_slot;
+    if (slot == nullptr) [[unlikely]] {
+        slot = detail::find_attach_slot();
+    }
+    return *slot;
+#else
+    return detail::t_attach_count;
+#endif
+}
+
 // The calling thread's count of open frames (and materialisations).
-[[nodiscard]] inline std::intptr_t attach_count() noexcept { return detail::t_attach_count; }
-inline void set_attach_count(std::intptr_t count) noexcept { detail::t_attach_count = count; }
+[[nodiscard]] inline std::intptr_t attach_count() noexcept { return attach_count_slot(); }
+inline void set_attach_count(std::intptr_t count) noexcept { attach_count_slot() = count; }
 
 // Drops one reference to `object` now when attached, else queues it.
 void release(PyObject* object) noexcept;
 
 // Drops every queued reference, in queue order. Needs the interpreter lock.
 inline void apply_pending_releases() noexcept {
-    if (detail::g_pending_count.load(std::memory_order_acquire) != 0) {
+    if (process().pending_count.load(std::memory_order_acquire) != 0) {
         detail::drain_pending_releases();
     }
 }
 
-// Raises the count and applies pending releases; undone by the destructor.
+// Raises the count and applies pending releases; undone by the destructor, on
+// the same thread's same count.
 class AttachScope {
 public:
-    AttachScope() noexcept {
-        ++detail::t_attach_count;
+    AttachScope() noexcept : count_(attach_count_slot()) {
+        ++count_;
         apply_pending_releases();
     }
-    ~AttachScope() { --detail::t_attach_count; }
+    ~AttachScope() { --count_; }
     AttachScope(const AttachScope&) = delete;
     AttachScope& operator=(const AttachScope&) = delete;
+
+private:
+    std::intptr_t& count_;
 };
 
 // An owned (strong) reference released by the release rule when it goes out

@@ -57,7 +57,7 @@ PyErr with_note(PyErr error, std::string_view text) {
     if (!note) {
         null_result_fault();
     }
-    PyObject* add_note = g_name_add_note.get();
+    PyObject* add_note = name_add_note();
     PyObject* arguments[] = {PyErr::instance(error), note.get()};
     OwnedRef result(PyObject_VectorcallMethod(add_note, arguments,
                                               2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));

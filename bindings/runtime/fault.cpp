@@ -11,6 +11,7 @@
 
 #include "runtime/attach.hpp"
 #include "runtime/once_cell.hpp"
+#include "runtime/process.hpp"
 #include "runtime/py_err.hpp"
 #include "runtime/text.hpp"
 
@@ -26,8 +27,6 @@ constexpr const char* kPanicExceptionDoc =
     "Like SystemExit, this exception is derived from BaseException so that\n"
     "it will typically propagate all the way through the stack and cause the\n"
     "Python interpreter to exit.\n";
-
-OnceCell g_panic_exception_type;
 
 // The calling thread's name. prctl rather than pthread_getname_np: the latter
 // moved into libc in glibc 2.34 and alone would make the wheel need 2.34.
@@ -118,6 +117,6 @@ void fire_fault_trap(const std::source_location& where) noexcept {
     std::abort();
 }
 
-PyObject* panic_exception_type() { return g_panic_exception_type.get(create_panic_exception_type); }
+PyObject* panic_exception_type() { return process().panic_exception_type.get(create_panic_exception_type); }
 
 }  // namespace veltrane::runtime

@@ -5,6 +5,7 @@
 #include "runtime/attach.hpp"
 #include "runtime/detach.hpp"
 #include "runtime/fault.hpp"
+#include "runtime/process.hpp"
 
 namespace veltrane::runtime {
 
@@ -19,7 +20,7 @@ PyObject* OnceCell::fill(Initializer init, const void* context) {
             value = init(context);
             value_.store(value, std::memory_order_release);
         } else {
-            lost_races_.fetch_add(1, std::memory_order_relaxed);
+            process().once_cell_lost_races.fetch_add(1, std::memory_order_relaxed);
         }
     }  // a waiter that found the cell filled re-attaches here, after the guard
     apply_pending_releases();
@@ -37,8 +38,12 @@ PyObject* InternedName::make(const void* text) {
     return name;
 }
 
-InternedName g_name_dunder_name("__name__");
-InternedName g_name_dunder_all("__all__");
-InternedName g_name_add_note("add_note");
+std::size_t OnceCell::lost_races() noexcept {
+    return process().once_cell_lost_races.load(std::memory_order_relaxed);
+}
+
+PyObject* name_dunder_name() { return process().name_dunder_name.get(); }
+PyObject* name_dunder_all() { return process().name_dunder_all.get(); }
+PyObject* name_add_note() { return process().name_add_note.get(); }
 
 }  // namespace veltrane::runtime

@@ -35,18 +35,15 @@ public:
     }
 
     // How many times, in this process, a thread found a cell empty, waited on
-    // its guard and then found it filled by another thread: evidence for the
-    // tests that first uses really raced.
-    [[nodiscard]] static std::size_t lost_races() noexcept {
-        return lost_races_.load(std::memory_order_relaxed);
-    }
+    // its guard and then found it filled by another thread (any cell of any
+    // module: the count is the process's, see process.hpp).
+    [[nodiscard]] static std::size_t lost_races() noexcept;
 
 private:
     PyObject* fill(Initializer init, const void* context);
 
     std::atomic<PyObject*> value_{nullptr};
     std::mutex guard_;
-    static inline std::atomic<std::size_t> lost_races_{0};
 };
 
 // An interned attribute or method name kept for the life of the process.
@@ -62,8 +59,9 @@ private:
     OnceCell cell_;
 };
 
-extern InternedName g_name_dunder_name;  // "__name__"
-extern InternedName g_name_dunder_all;   // "__all__"
-extern InternedName g_name_add_note;     // "add_note"
+// The process's interned names (see process.hpp).
+[[nodiscard]] PyObject* name_dunder_name();  // "__name__"
+[[nodiscard]] PyObject* name_dunder_all();   // "__all__"
+[[nodiscard]] PyObject* name_add_note();     // "add_note"
 
 }  // namespace veltrane::runtime

@@ -11,6 +11,7 @@
 
 #include "runtime/arguments.hpp"
 #include "runtime/attach.hpp"
+#include "runtime/process.hpp"
 #include "runtime/fault.hpp"
 #include "runtime/frame.hpp"
 #include "runtime/interpreter.hpp"
@@ -292,6 +293,10 @@ PyResult<int> exec_body(PyObject* module) {
 }
 
 int exec_module(PyObject* module) noexcept {
+    // Before any frame: this module shares the runtime of veltrane_py_bindings.
+    if (bind_to_host("veltrane_test_module") != 0) {
+        return -1;
+    }
     return exec_frame([module] { return exec_body(module); });
 }
 
