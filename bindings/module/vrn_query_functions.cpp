@@ -11,7 +11,7 @@
 // The answers themselves are those of answers/answers.hpp, which every other
 // surface (columns, the vrn command, Vrn) gives too.
 #include "module/functions.hpp"
-#include "module/name_answer_body.hpp"
+#include "answers/python_answers.hpp"
 
 namespace veltrane::functions {
 namespace {
@@ -42,27 +42,27 @@ PyMethodDef vrn_error_kind = {
     "Return the stable `VrnError::kind()` token for an invalid VRN, or `\"\"` if `s` parses."};
 
 PyMethodDef vrn_service = {
-    "vrn_service", method_of<name_answer_body<kService, answers::service>>(), kFunctionFlags,
+    "vrn_service", method_of<answers::name_answer_body<kService, answers::service>>(), kFunctionFlags,
     "vrn_service(s)\n--\n\nParse `s` and return its service field, or raise `ValueError(kind)`."};
 
 PyMethodDef vrn_region = {
-    "vrn_region", method_of<name_answer_body<kRegion, answers::region>>(), kFunctionFlags,
+    "vrn_region", method_of<answers::name_answer_body<kRegion, answers::region>>(), kFunctionFlags,
     "vrn_region(s)\n--\n\nParse `s` and return its region field, or raise `ValueError(kind)`."};
 
 PyMethodDef vrn_org = {
-    "vrn_org", method_of<name_answer_body<kOrg, answers::org>>(), kFunctionFlags,
+    "vrn_org", method_of<answers::name_answer_body<kOrg, answers::org>>(), kFunctionFlags,
     "vrn_org(s)\n--\n\n"
     "Parse `s` and return its org field (hyphenated UUID, or `\"\"` if absent), or raise "
     "`ValueError(kind)`."};
 
 PyMethodDef vrn_resource_type = {
-    "vrn_resource_type", method_of<name_answer_body<kResourceType, answers::resource_type>>(),
+    "vrn_resource_type", method_of<answers::name_answer_body<kResourceType, answers::resource_type>>(),
     kFunctionFlags,
     "vrn_resource_type(s)\n--\n\n"
     "Parse `s` and return its resource-type field, or raise `ValueError(kind)`."};
 
 PyMethodDef vrn_resource_id = {
-    "vrn_resource_id", method_of<name_answer_body<kResourceId, answers::resource_id>>(),
+    "vrn_resource_id", method_of<answers::name_answer_body<kResourceId, answers::resource_id>>(),
     kFunctionFlags,
     "vrn_resource_id(s)\n--\n\n"
     "Parse `s` and return its resource-id field (hyphenated UUID), or raise "

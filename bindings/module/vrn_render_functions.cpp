@@ -18,7 +18,7 @@
 // surface (columns, the vrn command, Vrn) gives too; each is written into a
 // buffer on the stack, and the result `str` is the one copy.
 #include "module/functions.hpp"
-#include "module/name_answer_body.hpp"
+#include "answers/python_answers.hpp"
 
 namespace veltrane::functions {
 namespace {
@@ -34,14 +34,10 @@ constexpr CallSignature kCedarEntityType{"vrn_cedar_entity_type", kTextParameter
 constexpr CallSignature kCedarEntityId{"vrn_cedar_entity_id", kTextParameters};
 
 PyResult<PyObject*> build_body(const CallArgs& call) {
-    PyResult<std::array<std::string_view, 5>> fields = bind_texts<5>(kBuild, call);
-    if (!fields) {
-        return fields.take_error();
-    }
     answers::Scratch scratch;
-    const auto built = answers::build(*fields, scratch);
+    PyResult<std::string_view> built = answers::bound_build(kBuild, call, scratch);
     if (!built) {
-        return PyErr::value_error(built.error());
+        return built.take_error();
     }
     return text_result(*built);
 }
@@ -49,7 +45,7 @@ PyResult<PyObject*> build_body(const CallArgs& call) {
 }  // namespace
 
 PyMethodDef vrn_canonicalize = {
-    "vrn_canonicalize", method_of<name_answer_body<kCanonicalize, answers::canonical>>(), kFunctionFlags,
+    "vrn_canonicalize", method_of<answers::name_answer_body<kCanonicalize, answers::canonical>>(), kFunctionFlags,
     "vrn_canonicalize(s)\n--\n\n"
     "Parse `s` and return its canonical form, or raise `ValueError(kind)` on an invalid VRN."};
 
@@ -59,14 +55,14 @@ PyMethodDef vrn_build = {
     "Build a VRN from typed fields and return its canonical form, or raise `ValueError(kind)`."};
 
 PyMethodDef vrn_cedar_entity_type = {
-    "vrn_cedar_entity_type", method_of<name_answer_body<kCedarEntityType, answers::cedar_entity_type>>(),
+    "vrn_cedar_entity_type", method_of<answers::name_answer_body<kCedarEntityType, answers::cedar_entity_type>>(),
     kFunctionFlags,
     "vrn_cedar_entity_type(s)\n--\n\n"
     "Parse `s` and return its Cedar entity type (e.g. `Vlt::Iam::Project`), or raise "
     "`ValueError(kind)`."};
 
 PyMethodDef vrn_cedar_entity_id = {
-    "vrn_cedar_entity_id", method_of<name_answer_body<kCedarEntityId, answers::cedar_entity_id>>(),
+    "vrn_cedar_entity_id", method_of<answers::name_answer_body<kCedarEntityId, answers::cedar_entity_id>>(),
     kFunctionFlags,
     "vrn_cedar_entity_id(s)\n--\n\n"
     "Parse `s` and return its Cedar entity id, or raise `ValueError(kind)`."};

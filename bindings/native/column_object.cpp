@@ -187,15 +187,11 @@ PyType_Spec kSpec = {
     kSlots,
 };
 
-PyObject* make_column_type(const void* /*context*/) {
-    return type_from_spec_or_fault(kSpec);
-}
-
-OnceCell g_column_type;
+HeapType g_column_type(kSpec);
 
 }  // namespace
 
-PyObject* column_type() { return g_column_type.get(&make_column_type); }
+PyObject* column_type() { return g_column_type.get(); }
 
 PyResult<PyObject*> new_column(std::shared_ptr<const ColumnData> data) {
     auto* type = reinterpret_cast<PyTypeObject*>(column_type());

@@ -472,14 +472,10 @@ PyType_Spec kSpec = {
     kSlots,
 };
 
-PyObject* make_scanner_type(const void* /*context*/) {
-    return type_from_spec_or_fault(kSpec);
-}
-
-OnceCell g_scanner_type;
+HeapType g_scanner_type(kSpec);
 
 }  // namespace
 
-PyObject* name_scanner_type() { return g_scanner_type.get(&make_scanner_type); }
+PyObject* name_scanner_type() { return g_scanner_type.get(); }
 
 }  // namespace veltrane::native

@@ -21,6 +21,7 @@
 #include "native/vrn_type.hpp"
 
 #include "answers/answers.hpp"
+#include "answers/python_answers.hpp"
 
 #include <array>
 #include <cstddef>
@@ -261,21 +262,17 @@ PyResult<PyObject*> try_parse_body(PyObject* /*no self*/, const CallArgs& call) 
 }
 
 PyResult<PyObject*> build_body(PyObject* /*no self*/, const CallArgs& call) {
-    PyResult<std::array<std::string_view, 5>> fields = bind_texts<5>(kBuild, call);
-    if (!fields) {
-        return fields.take_error();
-    }
     answers::Scratch scratch;
-    const auto built = answers::build(*fields, scratch);
+    PyResult<std::string_view> built = answers::bound_build(kBuild, call, scratch);
     if (!built) {
-        return PyErr::value_error(built.error());
+        return built.take_error();
     }
     // The built text is canonical; its fields are where its parse puts them.
     const auto parsed = VrnView::parse(*built);
     if (!parsed) {
         panic("a built name does not parse");
     }
-    return new_vrn(the_type(), built->data(), built->size(), parsed->field_spans(), nullptr);
+    return new_vrn(the_type(), (*built).data(), (*built).size(), parsed->field_spans(), nullptr);
 }
 
 // Vrn(s): the type call, through the classic argument tuple.

@@ -38,6 +38,11 @@ PyObject* InternedName::make(const void* text) {
     return name;
 }
 
+PyObject* HeapType::make(const void* spec) {
+    // The spec is the type's own, kept mutable for PyType_FromSpec.
+    return type_from_spec_or_fault(*static_cast<PyType_Spec*>(const_cast<void*>(spec)));
+}
+
 std::size_t OnceCell::lost_races() noexcept {
     return process().once_cell_lost_races.load(std::memory_order_relaxed);
 }

@@ -59,6 +59,20 @@ private:
     OnceCell cell_;
 };
 
+// A heap type made from `spec` on its first use and kept for the process. The
+// module cannot work without its types, so a failure to make one is a fault.
+class HeapType {
+public:
+    explicit constexpr HeapType(PyType_Spec& spec) noexcept : spec_(&spec) {}
+    PyObject* get() { return cell_.get(make, spec_); }
+
+private:
+    static PyObject* make(const void* spec);
+
+    PyType_Spec* spec_;
+    OnceCell cell_;
+};
+
 // The process's interned names (see process.hpp).
 [[nodiscard]] PyObject* name_dunder_name();  // "__name__"
 [[nodiscard]] PyObject* name_dunder_all();   // "__all__"
