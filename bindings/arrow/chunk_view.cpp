@@ -33,7 +33,7 @@ std::optional<std::string> check_level(const ArrowArray& array, const Shape& sha
         return std::string(kOverflow);
     }
     const std::int64_t end = array.offset + array.length;
-    if (shape.element_bytes > 0 && end + (shape.offsets ? 1 : 0) > INT64_MAX / shape.element_bytes) {
+    if (shape.element_bytes > 0 && end > INT64_MAX / shape.element_bytes - (shape.offsets ? 1 : 0)) {
         return std::string(kOverflow);  // the buffer's bytes would not fit in 64 bits
     }
     if (array.null_count < -1) {
