@@ -168,6 +168,26 @@ bool entry_corrupt(const StringValues& strings, std::int64_t i) noexcept {
     return start < 0 || end < start || (end > start && strings.data == nullptr);
 }
 
+// Plain offsets with no null anywhere (the common case): the first entry
+// from `from` whose text goes backwards or starts before the data, in one
+// pass over the offsets alone.
+template <class Offset>
+std::int64_t first_bad_offsets(const StringValues& strings, std::int64_t from, std::int64_t to) noexcept {
+    const auto* offsets = static_cast<const char*>(strings.offsets);
+    Offset previous = load<Offset>(offsets, strings.offset + from);
+    if (previous < 0) {
+        return from;
+    }
+    for (std::int64_t i = from; i < to; ++i) {
+        const Offset next = load<Offset>(offsets, strings.offset + i + 1);
+        if (next < previous || (next > previous && strings.data == nullptr)) {
+            return i;
+        }
+        previous = next;
+    }
+    return to;
+}
+
 }  // namespace
 
 std::variant<ChunkView, std::string> view_chunk(const ColumnLayout& layout, const ArrowArray& array) {
@@ -227,6 +247,18 @@ std::int64_t first_corrupt_row(const ChunkView& view, std::int64_t from) noexcep
         return view.length;  // every bit pattern is a number
     }
     const ColumnLayout& layout = view.layout;
+    if (from >= view.length) {
+        return view.length;
+    }
+    if (layout.index_bytes == 0 && view.table_validity == nullptr && view.strings.validity == nullptr &&
+        view.strings.encoding != StringEncoding::View) {
+        const std::int64_t first = view.table_offset + (from < 0 ? 0 : from);
+        const std::int64_t end = view.table_offset + view.length;
+        const std::int64_t bad = view.strings.encoding == StringEncoding::Utf8
+                                     ? first_bad_offsets<std::int32_t>(view.strings, first, end)
+                                     : first_bad_offsets<std::int64_t>(view.strings, first, end);
+        return bad - view.table_offset;
+    }
     for (std::int64_t r = from < 0 ? 0 : from; r < view.length; ++r) {
         const std::int64_t row = view.table_offset + r;
         if (!bit_is_set(view.table_validity, row)) {

@@ -11,7 +11,7 @@ from typing import Any
 
 import pytest
 import veltrane_py_bindings as per_call
-from arrow_producer import ArrowArray, Producer, call_release_without_interpreter, capsule_pointer
+from arrow_producer import ArrowArray, Producer, call_release_without_interpreter, capsule, capsule_pointer
 from vrn_testing.column_model import ONE_TEXT, column_outcome, expected_column, fields_outcome, per_row
 from vrn_testing.engines import need
 from vrn_testing.samples import FIELDS, HEX, ID, ORG, SAMPLES, VALID
@@ -453,3 +453,15 @@ def test_the_scanner_refuses_malformed_structs_as_the_column_functions_do() -> N
     with pytest.raises(RuntimeError, match="^column\\(\\): 'array': reading the Arrow stream's schema failed"):
         NameScanner("check").column(producer.stream([[VALID]], schema_written=False))
     assert producer.outstanding() == {"schema": 0, "array": 0, "stream": 0}
+
+
+def test_a_malformed_requested_schema_is_refused_not_read() -> None:
+    producer = Producer()
+    result = columns.vrn_service([VALID])
+    requested = capsule(producer.raw_schema(None), b"arrow_schema")
+    with pytest.raises(ValueError, match="^requested_schema: the Arrow data is a schema with no format string$"):
+        result.__arrow_c_array__(requested)
+    table = producer.raw_schema(b"+s", children=[producer.raw_schema(b"u", counted=False)])
+    table.children = None  # one child said, none given
+    with pytest.raises(ValueError, match="^requested_schema: the Arrow data is a schema with a child missing$"):
+        result.__arrow_c_stream__(capsule(table, b"arrow_schema"))
