@@ -1,5 +1,6 @@
 // Which parser runs: the widest path this processor has, chosen at the first
-// parse and kept for the process; VELTRANE_PARSE_PATH can name another.
+// parse or validation and kept for the process, for both; VELTRANE_PARSE_PATH
+// can name another.
 #include <atomic>
 #include <cstdlib>
 #include <string_view>
@@ -14,17 +15,18 @@ namespace {
 struct PathEntry {
     ParsePath path;
     detail::ParseFunction parse;
+    detail::ValidateFunction validate;
 };
 
 // Narrowest first.
 constexpr PathEntry kPaths[] = {
-    {ParsePath::Scalar, detail::parse_scalar},
+    {ParsePath::Scalar, detail::parse_scalar, detail::validate_scalar},
 #if defined(__x86_64__)
-    {ParsePath::Sse2, detail::parse_sse2},
-    {ParsePath::Avx2, detail::parse_avx2},
-    {ParsePath::Avx512, detail::parse_avx512},
+    {ParsePath::Sse2, detail::parse_sse2, detail::validate_sse2},
+    {ParsePath::Avx2, detail::parse_avx2, detail::validate_avx2},
+    {ParsePath::Avx512, detail::parse_avx512, detail::validate_avx512},
 #elif defined(__aarch64__)
-    {ParsePath::Neon, detail::parse_neon},
+    {ParsePath::Neon, detail::parse_neon, detail::validate_neon},
 #endif
 };
 constexpr std::size_t kPathCount = sizeof kPaths / sizeof kPaths[0];
@@ -53,15 +55,18 @@ constexpr std::size_t kPathKinds = static_cast<std::size_t>(ParsePath::Neon) + 1
 struct Available {
     ParsePath paths[kPathCount];
     std::size_t count = 0;
-    // By path: its parse where it is available, the scalar one elsewhere.
+    // By path: its functions where it is available, the scalar ones elsewhere.
     detail::ParseFunction parse[kPathKinds];
+    detail::ValidateFunction validate[kPathKinds];
 
     Available() noexcept {
         for (detail::ParseFunction& f : parse) f = detail::parse_scalar;
+        for (detail::ValidateFunction& f : validate) f = detail::validate_scalar;
         for (const PathEntry& entry : kPaths) {
             if (processor_has(entry.path)) {
                 paths[count++] = entry.path;
                 parse[static_cast<std::size_t>(entry.path)] = entry.parse;
+                validate[static_cast<std::size_t>(entry.path)] = entry.validate;
             }
         }
     }
@@ -83,16 +88,29 @@ ParsePath choose() noexcept {
 }
 
 Result<VrnView, VrnError> choose_and_parse(std::string_view text) noexcept;
+Result<void, VrnError> choose_and_validate(std::string_view text) noexcept;
 
-// The parse in use. It starts as `choose_and_parse`, which replaces itself
-// with the chosen path's function at the first parse. Every thread that races
-// there chooses the same path, so relaxed loads and stores are enough.
+// The parse and the validation in use. They start as `choose_and_parse` and
+// `choose_and_validate`, which replace both with the chosen path's functions
+// at the first call of either. Every thread that races there chooses the same
+// path, so relaxed loads and stores are enough.
 std::atomic<detail::ParseFunction> current_parse{choose_and_parse};
+std::atomic<detail::ValidateFunction> current_validate{choose_and_validate};
+
+void install_chosen_path() noexcept {
+    const auto index = static_cast<std::size_t>(choose());
+    current_parse.store(available().parse[index], std::memory_order_relaxed);
+    current_validate.store(available().validate[index], std::memory_order_relaxed);
+}
 
 Result<VrnView, VrnError> choose_and_parse(std::string_view text) noexcept {
-    const detail::ParseFunction parse = available().parse[static_cast<std::size_t>(choose())];
-    current_parse.store(parse, std::memory_order_relaxed);
-    return parse(text);
+    install_chosen_path();
+    return current_parse.load(std::memory_order_relaxed)(text);
+}
+
+Result<void, VrnError> choose_and_validate(std::string_view text) noexcept {
+    install_chosen_path();
+    return current_validate.load(std::memory_order_relaxed)(text);
 }
 
 }  // namespace
@@ -123,8 +141,17 @@ Result<VrnView, VrnError> parse_with(ParsePath path, std::string_view text) noex
     return (index < kPathKinds ? available().parse[index] : detail::parse_scalar)(text);
 }
 
+Result<void, VrnError> validate_with(ParsePath path, std::string_view text) noexcept {
+    const auto index = static_cast<std::size_t>(path);
+    return (index < kPathKinds ? available().validate[index] : detail::validate_scalar)(text);
+}
+
 Result<VrnView, VrnError> VrnView::parse(std::string_view text) noexcept {
     return current_parse.load(std::memory_order_relaxed)(text);
+}
+
+Result<void, VrnError> VrnView::validate(std::string_view text) noexcept {
+    return current_validate.load(std::memory_order_relaxed)(text);
 }
 
 }  // namespace veltrane_kernel

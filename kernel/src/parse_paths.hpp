@@ -1,26 +1,43 @@
-// The parser's entry points, one per instruction set; the dispatch
-// (parse_dispatch.cpp) picks one. Private to the kernel's sources.
+// The parser's entry points, one per instruction set, each in two forms: the
+// parse, which makes the record, and the validation, which gives the verdict
+// alone. The dispatch (parse_dispatch.cpp) picks one path. Private to the
+// kernel's sources.
 #pragma once
 
 #include <string_view>
+#include <type_traits>
 
 #include "veltrane_kernel/result.hpp"
 #include "veltrane_kernel/vrn.hpp"
 
 namespace veltrane_kernel::detail {
 
-using ParseFunction = Result<VrnView, VrnError> (*)(std::string_view) noexcept;
+// What a path's checks end in when every one passes. Each path is written
+// once over this choice: for `Verdict` the compiler drops the record and
+// the decoding of the UUIDs, and nothing else.
+enum class Output : bool { Verdict, Record };
+
+template <Output kOutput>
+using Outcome = Result<std::conditional_t<kOutput == Output::Record, VrnView, void>, VrnError>;
+
+using ParseFunction = Outcome<Output::Record> (*)(std::string_view) noexcept;
+using ValidateFunction = Outcome<Output::Verdict> (*)(std::string_view) noexcept;
 
 // The reference: word-at-a-time, field by field (vrn_parse.cpp).
 Result<VrnView, VrnError> parse_scalar(std::string_view text) noexcept;
+Result<void, VrnError> validate_scalar(std::string_view text) noexcept;
 
 // Whole-text classification in vector registers (simd/).
 #if defined(__x86_64__)
 Result<VrnView, VrnError> parse_sse2(std::string_view text) noexcept;
 Result<VrnView, VrnError> parse_avx2(std::string_view text) noexcept;
 Result<VrnView, VrnError> parse_avx512(std::string_view text) noexcept;
+Result<void, VrnError> validate_sse2(std::string_view text) noexcept;
+Result<void, VrnError> validate_avx2(std::string_view text) noexcept;
+Result<void, VrnError> validate_avx512(std::string_view text) noexcept;
 #elif defined(__aarch64__)
 Result<VrnView, VrnError> parse_neon(std::string_view text) noexcept;
+Result<void, VrnError> validate_neon(std::string_view text) noexcept;
 #endif
 
 }  // namespace veltrane_kernel::detail

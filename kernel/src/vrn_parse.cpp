@@ -1,5 +1,6 @@
 // The resource-name parser: error tokens, the two field rules, Vrn::parse, and
-// the scalar parse, field by field, that every vectorised path must equal.
+// the scalar parse and validation, field by field, that every vectorised path
+// must equal.
 #include <array>
 #include <cstddef>
 #include <utility>
@@ -110,8 +111,9 @@ inline bool segments_ok(std::string_view text, bool digit_opens, std::size_t rea
 }
 
 // A field that must hold a UUID: the length is tested against 36 first, so no
-// other spelling of a UUID can pass.
-std::optional<Uuid> parse_uuid_field(std::string_view field) noexcept {
+// other spelling of a UUID can pass. Always inlined, so that where the value
+// goes unused (a validation) only the check of the text is left.
+[[gnu::always_inline]] inline std::optional<Uuid> parse_uuid_field(std::string_view field) noexcept {
     if (field.size() != Uuid::kTextLength) return std::nullopt;
     return detail::parse_uuid_text(field);
 }
@@ -143,9 +145,14 @@ Result<Vrn, VrnError> Vrn::parse(std::string_view text) {
     return Result<Vrn, VrnError>(InPlaceFrom{}, [&] { return Vrn(*view); });
 }
 
-// The reference parse. Every check below reads views into `text`, and the
-// result holds views too: nothing is allocated.
-Result<VrnView, VrnError> detail::parse_scalar(std::string_view text) noexcept {
+namespace {
+
+// The reference parse, written once over what it ends in: the record, or for
+// a validation the verdict alone, where the values decoded for the record go
+// unused and the compiler drops them. Every check below reads views into
+// `text`, and the record holds views too: nothing is allocated.
+template <detail::Output kOutput>
+detail::Outcome<kOutput> check_scalar(std::string_view text) noexcept {
     // 1. Length, in bytes, before anything else: constant time for any size.
     if (text.empty()) return fail(VrnError(VrnError::Empty));
     if (text.size() > MAX_VRN_LEN) return fail(VrnError(VrnError::TooLong));
@@ -210,7 +217,21 @@ Result<VrnView, VrnError> detail::parse_scalar(std::string_view text) noexcept {
     if (!resource_id) return fail(VrnError(VrnError::BadResourceId));
 
     // 12. Every check passed.
-    return VrnViewAccess::checked(text, service, region, org, resource_type, *resource_id);
+    if constexpr (kOutput == detail::Output::Record) {
+        return VrnViewAccess::checked(text, service, region, org, resource_type, *resource_id);
+    } else {
+        return {};
+    }
+}
+
+}  // namespace
+
+Result<VrnView, VrnError> detail::parse_scalar(std::string_view text) noexcept {
+    return check_scalar<detail::Output::Record>(text);
+}
+
+Result<void, VrnError> detail::validate_scalar(std::string_view text) noexcept {
+    return check_scalar<detail::Output::Verdict>(text);
 }
 
 }  // namespace veltrane_kernel

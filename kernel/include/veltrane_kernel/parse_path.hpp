@@ -1,7 +1,8 @@
 // The parser's implementations, one per instruction set, and which one runs.
 //
-// `VrnView::parse` (and so every resource-name operation) runs one of them:
-// the widest this processor supports, chosen once per process at first use.
+// `VrnView::parse` (and so every resource-name operation) runs one of them,
+// and `VrnView::validate` the same one without making the record: the
+// widest this processor supports, chosen once per process at first use.
 // All of them give exactly the same result for every text; the scalar one is
 // the reference the others are tested against.
 //
@@ -41,5 +42,9 @@ enum class ParsePath : std::uint8_t {
 // `VrnView::parse` on the given path (the scalar one when `path` is not
 // available here).
 [[nodiscard]] Result<VrnView, VrnError> parse_with(ParsePath path, std::string_view text) noexcept;
+
+// `VrnView::validate` on the given path (the scalar one when `path` is not
+// available here). `VrnView::validate` runs the path `VrnView::parse` runs.
+[[nodiscard]] Result<void, VrnError> validate_with(ParsePath path, std::string_view text) noexcept;
 
 }  // namespace veltrane_kernel

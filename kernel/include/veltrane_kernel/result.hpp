@@ -4,11 +4,13 @@
 // on hot paths pay nothing for failures they expect. `Result` is a minimal
 // stand-in for std::expected that also builds with older standard libraries
 // (the fuzzers compile the kernel with clang against them), and that can build
-// its value in place from a callable.
+// its value in place from a callable. `Result<void, E>` is the verdict of a
+// check alone.
 #pragma once
 
 #include <cassert>
 #include <new>
+#include <optional>
 #include <type_traits>
 #include <utility>
 
@@ -112,6 +114,30 @@ private:
         E error_;
     };
     bool has_value_;
+};
+
+// A success that carries nothing, or an error: what a check that only gives
+// a verdict returns. Trivially copyable, so it comes back in a register.
+template <class E>
+class [[nodiscard]] Result<void, E> {
+    static_assert(std::is_trivially_copyable_v<E>, "errors are small plain values");
+
+public:
+    // Success.
+    constexpr Result() noexcept = default;
+    // NOLINTNEXTLINE(google-explicit-constructor): a wrapped error converts.
+    constexpr Result(Failure<E> failure) noexcept : error_(failure.error) {}
+
+    [[nodiscard]] constexpr bool has_value() const noexcept { return !error_.has_value(); }
+    constexpr explicit operator bool() const noexcept { return has_value(); }
+
+    [[nodiscard]] constexpr E error() const noexcept {
+        assert(error_.has_value());
+        return *error_;
+    }
+
+private:
+    std::optional<E> error_;
 };
 
 }  // namespace veltrane_kernel

@@ -113,6 +113,11 @@ public:
     // `Vrn::parse`; on success the fields are views into `text`.
     [[nodiscard]] static Result<VrnView, VrnError> parse(std::string_view text) noexcept;
 
+    // Whether `text` is a name, and if not the error `parse` reports: the
+    // same checks in the same order, with no record made and the UUIDs only
+    // checked, never decoded. For callers that want the verdict alone.
+    [[nodiscard]] static Result<void, VrnError> validate(std::string_view text) noexcept;
+
     [[nodiscard]] std::string_view service() const noexcept { return service_; }
     // Empty when the name has no region.
     [[nodiscard]] std::string_view region() const noexcept { return region_; }

@@ -21,7 +21,9 @@
 //                                                   // n < 64 bytes at p
 //     static Uuid decode_uuid(const char* p);       // 36 bytes at p, checked
 //
-// and then calls `scan<Layer>`. Nothing here is ever read outside the text:
+// and then calls `scan<Layer, Output::Record>` for the parse and
+// `scan<Layer, Output::Verdict>` for the validation, which stops once every
+// check has passed: no UUID decoded, no record made. Nothing here is ever read outside the text:
 // the last block of a text of 64 bytes or more is the text's last 64 bytes
 // (overlapping the block before it), and a shorter text is copied to a padded
 // block first (`classify_short_by_copy`) or loaded under a mask.
@@ -39,6 +41,7 @@
 #include <optional>
 #include <string_view>
 
+#include "parse_paths.hpp"
 #include "veltrane_kernel/result.hpp"
 #include "veltrane_kernel/uuid.hpp"
 #include "veltrane_kernel/vrn.hpp"
@@ -210,10 +213,10 @@ VELTRANE_SIMD_TARGET inline VrnError::Kind fixed_words_error(const char* p, std:
 
 // The checks, in their order, on the masks: fields are found as the bytes
 // between the isolated bits of their separators, so no position is needed
-// until the record is made. One copy per text size, each called, never
-// inlined: the size dispatch in `scan` stays a handful of instructions.
-template <class Layer, std::size_t kWords>
-[[gnu::noinline]] VELTRANE_SIMD_TARGET Result<VrnView, VrnError> scan_words(const char* p, std::size_t n) noexcept {
+// until the record is made. One copy per text size and output, each called,
+// never inlined: the size dispatch in `scan` stays a handful of instructions.
+template <class Layer, Output kOutput, std::size_t kWords>
+[[gnu::noinline]] VELTRANE_SIMD_TARGET Outcome<kOutput> scan_words(const char* p, std::size_t n) noexcept {
     using Bits = TextBits<kWords>;
     const TextMasks<kWords> t = text_masks<Layer, kWords>(p, n);
 
@@ -255,29 +258,34 @@ template <class Layer, std::size_t kWords>
     const std::size_t id = t.slash.lowest() + 1;
     if (n - id != Uuid::kTextLength || !uuid_ok(t, id)) return fail(VrnError(VrnError::BadResourceId));
 
-    // 12. Every check passed: the record, made where the caller's result lives.
-    const std::size_t region = service_end.lowest() + 1;
-    std::optional<Uuid> org_value;
-    if (has_org) org_value.emplace(Layer::decode_uuid(p + org));
-    const Uuid id_value = Layer::decode_uuid(p + id);
-    return Result<VrnView, VrnError>(InPlaceFrom{}, [&] {
-        return VrnViewAccess::checked(std::string_view(p, n), std::string_view(p + 8, region - 9),
-                                      std::string_view(p + region, org - 1 - region),
-                                      org_value, std::string_view(p + type, id - 1 - type), id_value);
-    });
+    // 12. Every check passed: the verdict, or the record, made where the
+    // caller's result lives.
+    if constexpr (kOutput == Output::Verdict) {
+        return {};
+    } else {
+        const std::size_t region = service_end.lowest() + 1;
+        std::optional<Uuid> org_value;
+        if (has_org) org_value.emplace(Layer::decode_uuid(p + org));
+        const Uuid id_value = Layer::decode_uuid(p + id);
+        return Result<VrnView, VrnError>(InPlaceFrom{}, [&] {
+            return VrnViewAccess::checked(std::string_view(p, n), std::string_view(p + 8, region - 9),
+                                          std::string_view(p + region, org - 1 - region), org_value,
+                                          std::string_view(p + type, id - 1 - type), id_value);
+        });
+    }
 }
 
-template <class Layer>
-VELTRANE_SIMD_TARGET Result<VrnView, VrnError> scan(std::string_view text) noexcept {
+template <class Layer, Output kOutput>
+VELTRANE_SIMD_TARGET Outcome<kOutput> scan(std::string_view text) noexcept {
     const char* const p = text.data();
     const std::size_t n = text.size();
     // 1. Length, in bytes, before anything else.
     if (n == 0) return fail(VrnError(VrnError::Empty));
     if (n > MAX_VRN_LEN) return fail(VrnError(VrnError::TooLong));
-    if (n <= kBlock) return scan_words<Layer, 1>(p, n);
-    if (n <= 2 * kBlock) return scan_words<Layer, 2>(p, n);
-    if (n <= 4 * kBlock) return scan_words<Layer, 4>(p, n);
-    return scan_words<Layer, kMaxWords>(p, n);
+    if (n <= kBlock) return scan_words<Layer, kOutput, 1>(p, n);
+    if (n <= 2 * kBlock) return scan_words<Layer, kOutput, 2>(p, n);
+    if (n <= 4 * kBlock) return scan_words<Layer, kOutput, 4>(p, n);
+    return scan_words<Layer, kOutput, kMaxWords>(p, n);
 }
 
 }  // namespace

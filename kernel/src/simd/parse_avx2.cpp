@@ -70,7 +70,11 @@ static_assert(nibble::kColon == 1 << 5 && nibble::kSlash == 1 << 4 && nibble::kH
 }  // namespace
 
 VELTRANE_SIMD_TARGET Result<VrnView, VrnError> parse_avx2(std::string_view text) noexcept {
-    return scan<Avx2>(text);
+    return scan<Avx2, Output::Record>(text);
+}
+
+VELTRANE_SIMD_TARGET Result<void, VrnError> validate_avx2(std::string_view text) noexcept {
+    return scan<Avx2, Output::Verdict>(text);
 }
 
 }  // namespace veltrane_kernel::detail

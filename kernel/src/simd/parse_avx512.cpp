@@ -63,7 +63,11 @@ struct Avx512 {
 }  // namespace
 
 VELTRANE_SIMD_TARGET Result<VrnView, VrnError> parse_avx512(std::string_view text) noexcept {
-    return scan<Avx512>(text);
+    return scan<Avx512, Output::Record>(text);
+}
+
+VELTRANE_SIMD_TARGET Result<void, VrnError> validate_avx512(std::string_view text) noexcept {
+    return scan<Avx512, Output::Verdict>(text);
 }
 
 }  // namespace veltrane_kernel::detail

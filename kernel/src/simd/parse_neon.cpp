@@ -73,7 +73,13 @@ struct Neon {
 
 }  // namespace
 
-Result<VrnView, VrnError> parse_neon(std::string_view text) noexcept { return scan<Neon>(text); }
+Result<VrnView, VrnError> parse_neon(std::string_view text) noexcept {
+    return scan<Neon, Output::Record>(text);
+}
+
+Result<void, VrnError> validate_neon(std::string_view text) noexcept {
+    return scan<Neon, Output::Verdict>(text);
+}
 
 }  // namespace veltrane_kernel::detail
 

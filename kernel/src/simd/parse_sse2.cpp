@@ -56,7 +56,13 @@ struct Sse2 {
 
 }  // namespace
 
-Result<VrnView, VrnError> parse_sse2(std::string_view text) noexcept { return scan<Sse2>(text); }
+Result<VrnView, VrnError> parse_sse2(std::string_view text) noexcept {
+    return scan<Sse2, Output::Record>(text);
+}
+
+Result<void, VrnError> validate_sse2(std::string_view text) noexcept {
+    return scan<Sse2, Output::Verdict>(text);
+}
 
 }  // namespace veltrane_kernel::detail
 
