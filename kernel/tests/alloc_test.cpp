@@ -1,15 +1,19 @@
-// Failed parses and builds, and every mint, must not touch the heap. This
+// Failed parses and builds, every validation and every mint, must not touch
+// the heap. This
 // binary replaces the global allocation functions with counting ones.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <new>
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "test_names.hpp"
 #include "veltrane_kernel/mint.hpp"
+#include "veltrane_kernel/parse_path.hpp"
 #include "veltrane_kernel/vrn.hpp"
 
 namespace {
@@ -70,6 +74,37 @@ TEST(AllocationTest, FailedParsesAllocateNothing) {
         bool failed = false;
         count = allocations_during([&] { failed = !Vrn::parse(text).has_value(); });
         EXPECT_TRUE(failed) << text;
+        EXPECT_EQ(count, 0u) << text;
+    }
+}
+
+TEST(AllocationTest, ValidationsAllocateNothing) {
+    // Valid names with fields long enough that owned copies would need the
+    // heap, and one text per error kind, on every path.
+    const std::string long_field(100, 's');
+    const std::vector<std::pair<std::string, bool>> texts = {
+        {vrn(long_field, long_field, "01234567-89AB-cdef-0123-456789abcdef", path(long_field)), true},
+        {vrn("a", "", "", path(std::string(463, 'b'))), true},
+        {"", false},
+        {std::string(100000, ':'), false},
+        {"vrn", false},
+        {"urn:vlt:iam:::" + path("project"), false},
+        {"vrn:vlx:iam:::" + path("project"), false},
+        {vrn(std::string(200, 'a') + "-", "", "", path("project")), false},
+        {vrn("iam", std::string(300, 'u') + "_", "", path("project")), false},
+        {vrn("iam", "", "01234567-89ab-cdef-0123-456789abcdeg", path("project")), false},
+        {vrn("iam", "", "", "project//"), false},
+        {vrn("iam", "", "", path(std::string(400, 'p') + "P")), false},
+        {vrn("iam", "", "", path("project", "00000000-0000-7123-8567-89abcdef012")), false},
+    };
+    const std::span<const ParsePath> paths = available_parse_paths();
+    for (const auto& [text, valid] : texts) {
+        std::size_t agreed = 0;
+        const std::size_t count = allocations_during([&] {
+            agreed += VrnView::validate(text).has_value() == valid;
+            for (ParsePath p : paths) agreed += validate_with(p, text).has_value() == valid;
+        });
+        EXPECT_EQ(agreed, paths.size() + 1) << text;
         EXPECT_EQ(count, 0u) << text;
     }
 }

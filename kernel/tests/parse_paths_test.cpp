@@ -2,7 +2,9 @@
 // goes wrong: texts of every length at every alignment (block edges, the
 // overlapping last block, the padded short block), texts that end or begin
 // at an inaccessible page (any read outside the text faults), and every kind
-// of bad byte at every position of a name.
+// of bad byte at every position of a name. Every path's validation, the
+// scalar one's included, is held to the scalar parse's verdict on the same
+// texts.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -77,24 +79,41 @@ std::string describe(std::string_view text) {
     return failure() << "the fields differ";
 }
 
-// Checks every text on every vector path; stops reporting after a few.
+// The path's validation gives the reference parse's verdict: success where
+// that parses, else the same error.
+::testing::AssertionResult validates_as_scalar_parses(ParsePath path, std::string_view text) {
+    const Result<VrnView, VrnError> want = parse_with(ParsePath::Scalar, text);
+    const Result<void, VrnError> got = validate_with(path, text);
+    if (want.has_value() == got.has_value() && (want || want.error() == got.error())) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << parse_path_name(path) << " validates " << text.size() << " bytes \""
+                                         << describe(text) << "\" as "
+                                         << (got ? std::string_view("valid") : got.error().kind())
+                                         << ", the scalar parse gives "
+                                         << (want ? std::string_view("valid") : want.error().kind());
+}
+
+// Checks every text's parse on every vector path and its validation on every
+// path; stops reporting after a few.
 class PathChecker {
 public:
     void check(std::string_view text) {
-        for (ParsePath path : paths_) {
-            if (failures_ >= 5) return;
-            const ::testing::AssertionResult same = same_as_scalar(path, text);
-            if (!same) {
-                ++failures_;
-                ADD_FAILURE() << same.message();
-            }
-        }
+        for (ParsePath path : vector_paths_) report(same_as_scalar(path, text));
+        for (ParsePath path : available_parse_paths()) report(validates_as_scalar_parses(path, text));
         ++checked_;
     }
     [[nodiscard]] std::size_t checked() const { return checked_; }
 
 private:
-    std::vector<ParsePath> paths_ = vector_paths();
+    void report(const ::testing::AssertionResult& result) {
+        if (!result && failures_ < 5) {
+            ++failures_;
+            ADD_FAILURE() << result.message();
+        }
+    }
+
+    std::vector<ParsePath> vector_paths_ = vector_paths();
     std::size_t failures_ = 0;
     std::size_t checked_ = 0;
 };

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <type_traits>
 
 #include "test_names.hpp"
 #include "veltrane_kernel/vrn.hpp"
@@ -29,6 +30,9 @@ TEST(VrnErrorTest, TokensFollowTheNumbering) {
     }
 }
 
+// A validation's result is two plain bytes, returned in a register.
+static_assert(std::is_trivially_copyable_v<Result<void, VrnError>> && sizeof(Result<void, VrnError>) == 2);
+
 struct ParseCase {
     const char* name;
     std::string text;
@@ -41,13 +45,17 @@ TEST_P(ParseTable, ReportsFirstFailedCheck) {
     const ParseCase& c = GetParam();
     const Result<Vrn, VrnError> parsed = Vrn::parse(c.text);
     const Result<VrnView, VrnError> viewed = VrnView::parse(c.text);
+    const Result<void, VrnError> validated = VrnView::validate(c.text);
     if (c.error) {
         ASSERT_FALSE(parsed.has_value()) << "parsed: " << c.text;
         EXPECT_EQ(parsed.error().kind(), VrnError(*c.error).kind());
         ASSERT_FALSE(viewed.has_value());
         EXPECT_EQ(viewed.error(), parsed.error());
+        ASSERT_FALSE(validated.has_value()) << "validated: " << c.text;
+        EXPECT_EQ(validated.error(), parsed.error());
     } else {
         ASSERT_TRUE(parsed.has_value()) << parsed.error().kind();
+        ASSERT_TRUE(validated.has_value()) << validated.error().kind();
         // The view holds the same fields, as views into the text itself.
         ASSERT_TRUE(viewed.has_value());
         EXPECT_EQ(*viewed, parsed->view());

@@ -30,8 +30,9 @@ TEST(CheckOrder, ListsEveryKindOnce) {
 }
 
 // Each text fails two neighbouring checks of the table (all but the first
-// pair: "empty" cannot fail with anything else); every parse path must name
-// the earlier one, so the table is the parser's order and not another.
+// pair: "empty" cannot fail with anything else); every parse path, parsing or
+// validating, must name the earlier one, so the table is the parser's order
+// and not another.
 TEST(CheckOrder, IsTheOrderEveryParsePathReports) {
     const std::string over_long = "vrn:vlt:iam:::" + std::string(600, 'A');
     const std::vector<std::string> fails_both = {
@@ -52,8 +53,13 @@ TEST(CheckOrder, IsTheOrderEveryParsePathReports) {
             ASSERT_FALSE(parsed.has_value()) << fails_both[i];
             EXPECT_EQ(parsed.error(), VrnError(VrnError::kCheckOrder[i + 1]))
                 << parse_path_name(p) << ": " << fails_both[i] << " gave " << parsed.error().kind();
+            const auto validated = validate_with(p, fails_both[i]);
+            ASSERT_FALSE(validated.has_value()) << fails_both[i];
+            EXPECT_EQ(validated.error(), VrnError(VrnError::kCheckOrder[i + 1]))
+                << parse_path_name(p) << " validating: " << fails_both[i] << " gave " << validated.error().kind();
         }
         EXPECT_EQ(parse_with(p, "").error(), VrnError(VrnError::kCheckOrder[0]));
+        EXPECT_EQ(validate_with(p, "").error(), VrnError(VrnError::kCheckOrder[0]));
     }
 }
 
