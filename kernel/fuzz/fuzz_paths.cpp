@@ -1,9 +1,11 @@
 // Consistency fuzzer for the parse paths: every vectorised path this
 // processor has must give exactly what the scalar reference gives, on the
 // input as a name (its error, or its fields as the same views of the input,
-// and so its canonical text and Cedar entity), and on the input cut at its
-// first four '\n' into the five fields of a build (building from them must
-// give what each path's parse of their joined text renders canonically).
+// and so its canonical text and Cedar entity; and every path's validation,
+// the scalar one's included, must give the scalar parse's verdict and
+// error), and on the input cut at its first four '\n' into the five fields
+// of a build (building from them must give what each path's parse of their
+// joined text renders canonically).
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -38,6 +40,9 @@ std::string cedar_of(const VrnView& vrn) {
 void check_name(std::string_view text) {
     const Result<VrnView, VrnError> want = veltrane_kernel::parse_with(ParsePath::Scalar, text);
     for (ParsePath path : veltrane_kernel::available_parse_paths()) {
+        const Result<void, VrnError> validated = veltrane_kernel::validate_with(path, text);
+        FUZZ_CHECK(validated.has_value() == want.has_value());
+        FUZZ_CHECK(want || validated.error() == want.error());
         const Result<VrnView, VrnError> got = veltrane_kernel::parse_with(path, text);
         FUZZ_CHECK(got.has_value() == want.has_value());
         if (!want) {
