@@ -76,7 +76,7 @@ make_venv() {
 install_column_engines() {
   local venv=$1 engine packages
   shift
-  for engine in pyarrow polars duckdb pandas "dask[dataframe] distributed" "$@"; do
+  for engine in pyarrow polars duckdb pandas "dask[dataframe] distributed" pydantic "fastapi httpx" "$@"; do
     read -ra packages <<<"$engine"  # split on spaces, no globbing of the brackets
     "$venv/bin/python" -m pip install -q --disable-pip-version-check "${packages[@]}" >/dev/null 2>&1 \
       || echo "note: $engine could not be installed for $("$venv/bin/python" -V); its tests skip" >&2

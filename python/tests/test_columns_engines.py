@@ -94,6 +94,13 @@ def test_the_readme_one_liners_run(tmp_path: Any, monkeypatch: pytest.MonkeyPatc
     pq.write_table(modules["pyarrow"].table({"name": NAMES}), "names.parquet")
     scope = {"pa": modules["pyarrow"], "pq": pq, "pl": modules["polars"], "duckdb": modules["DuckDB"],
              "pd": modules["pandas"], "dd": modules["Dask"], "columns": columns}
+    # What the README has each engine's line need first: the package's module for that engine.
+    import veltrane_vrn.dask
+    import veltrane_vrn.duckdb
+    import veltrane_vrn.pandas
+    import veltrane_vrn.polars  # noqa: F401
+
+    veltrane_vrn.duckdb.register()
     expected = expected_kinds(NAMES)
     for engine, line in lines.items():
         exec(line, scope)  # noqa: S102 - the documented line itself

@@ -80,13 +80,14 @@ import pyarrow as pa
 import ray
 from pyspark.sql import SparkSession
 from veltrane_vrn import columns
+from veltrane_vrn import spark as vrn_spark
 
 lines = json.loads(sys.argv[1])
 os.environ.setdefault("PYSPARK_PYTHON", sys.executable)
 spark = (SparkSession.builder.master("local[2]").appName("veltrane-readme")
          .config("spark.ui.enabled", "false").getOrCreate())
 try:
-    scope = {"spark": spark, "pa": pa, "columns": columns}
+    scope = {"spark": spark, "pa": pa, "columns": columns, "vrn_spark": vrn_spark}
     exec(lines["Spark"], scope)
     spark_pairs = sorted((row["name"], row["kind"]) for row in scope["out"].collect())
 finally:

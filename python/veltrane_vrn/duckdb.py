@@ -99,14 +99,15 @@ def register(connection: DuckDBPyConnection | None = None) -> list[str]:
         # Milliseconds as BIGINT: a DOUBLE would round those past 2**53.
         "mint_uuid7": ([duckdb.sqltypes.BIGINT, varchar], varchar),
     }
+    target: Any = connection  # DuckDB's stubs take the options as enums; they are documented as these strings
     created = []
     for sql_name, name, errors in _engines.sql_functions():
         parameters, result = signatures[name]
         try:
-            connection.remove_function(sql_name)
+            target.remove_function(sql_name)
         except duckdb.InvalidInputException:
             pass  # not created before
-        connection.create_function(
+        target.create_function(
             sql_name,
             _udf(name, sql_name, errors),
             parameters,

@@ -28,6 +28,7 @@ from __future__ import annotations
 
 import functools
 import importlib
+import warnings
 from typing import Any, TypeAlias
 
 from veltrane_vrn import _engines
@@ -58,8 +59,7 @@ FIELDS_TYPE = "struct<" + ",".join(f"{field}:string" for field in _engines.FIELD
 def _run(name: str, where: str, errors: str | None, labels: tuple[str, ...], *arrays: Any) -> Any:
     """The body of every Arrow UDF, in the worker: pyarrow Arrays in, one
     out. At module level, so that it travels to the workers by reference."""
-    import pyarrow as pa
-
+    pa: Any = importlib.import_module("pyarrow")
     options = {} if errors is None else {"errors": errors}
     try:
         result = _engines.column_function(name)(*arrays, **options)
@@ -86,7 +86,11 @@ def _udf(name: str, where: str, errors: str | None, labels: tuple[str, ...]) -> 
     run = functools.partial(_run, name, where, errors, labels)
     functools.update_wrapper(run, _run)
     run.__name__ = where  # type: ignore[attr-defined]  # Spark names the result column after it
-    return functions.arrow_udf(run, result_type, eval_type)
+    with warnings.catch_warnings():
+        # Spark would rather read the kind of UDF from type hints, which a
+        # partial has not; the kind is given instead, and is the same.
+        warnings.filterwarnings("ignore", message=".*type hints for arrow UDF", category=UserWarning)
+        return functions.arrow_udf(run, result_type, eval_type)
 
 
 def _label(column: ColumnOrName, parameter: str) -> str:
