@@ -46,3 +46,16 @@ def test_session(block: str) -> None:
     results = runner.summarize(verbose=False)
     assert results.attempted >= 5
     assert results.failed == 0
+
+
+@pytest.mark.parametrize(("module", "engine"), [("duckdb", "duckdb"), ("polars", "polars"), ("pandas", "pandas"),
+                                                ("pydantic", "pydantic"), ("dask", "dask.dataframe")])
+def test_module_docstring_examples(module: str, engine: str) -> None:
+    """Each engine module's own example, in its docstring."""
+    import importlib
+
+    need(engine)
+    need("pyarrow")
+    results = doctest.testmod(importlib.import_module(f"veltrane_vrn.{module}"), optionflags=doctest.ELLIPSIS)
+    assert results.attempted >= 2
+    assert results.failed == 0
