@@ -44,4 +44,9 @@ namespace veltrane_kernel::detail {
     return Uuid(bytes);
 }
 
+// Whether `text` is a hyphenated UUID, for callers that need no value: with
+// the parse inlined and its value unused, the compiler drops the decoding and
+// only the check of the text is left.
+inline bool is_uuid_text(std::string_view text) noexcept { return parse_uuid_text(text).has_value(); }
+
 }  // namespace veltrane_kernel::detail

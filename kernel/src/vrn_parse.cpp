@@ -3,6 +3,8 @@
 // must equal.
 #include <array>
 #include <cstddef>
+#include <optional>
+#include <type_traits>
 #include <utility>
 
 #include "parse_paths.hpp"
@@ -110,12 +112,23 @@ inline bool segments_ok(std::string_view text, bool digit_opens, std::size_t rea
     return faults == 0;
 }
 
+// What a UUID field that passed gives: its value, for the record; for a
+// validation, which never reads the value, only that it passed.
+struct UuidPassed {};
+template <detail::Output kOutput>
+using UuidField = std::conditional_t<kOutput == detail::Output::Record, Uuid, UuidPassed>;
+
 // A field that must hold a UUID: the length is tested against 36 first, so no
-// other spelling of a UUID can pass. Always inlined, so that where the value
-// goes unused (a validation) only the check of the text is left.
-[[gnu::always_inline]] inline std::optional<Uuid> parse_uuid_field(std::string_view field) noexcept {
+// other spelling of a UUID can pass. A validation checks the text alone.
+template <detail::Output kOutput>
+std::optional<UuidField<kOutput>> uuid_field(std::string_view field) noexcept {
     if (field.size() != Uuid::kTextLength) return std::nullopt;
-    return detail::parse_uuid_text(field);
+    if constexpr (kOutput == detail::Output::Record) {
+        return detail::parse_uuid_text(field);
+    } else {
+        if (!detail::is_uuid_text(field)) return std::nullopt;
+        return UuidPassed{};
+    }
 }
 
 }  // namespace
@@ -148,9 +161,9 @@ Result<Vrn, VrnError> Vrn::parse(std::string_view text) {
 namespace {
 
 // The reference parse, written once over what it ends in: the record, or for
-// a validation the verdict alone, where the values decoded for the record go
-// unused and the compiler drops them. Every check below reads views into
-// `text`, and the record holds views too: nothing is allocated.
+// a validation the verdict alone, with no UUID decoded. Every check below
+// reads views into `text`, and the record holds views too: nothing is
+// allocated.
 template <detail::Output kOutput>
 detail::Outcome<kOutput> check_scalar(std::string_view text) noexcept {
     // 1. Length, in bytes, before anything else: constant time for any size.
@@ -192,9 +205,9 @@ detail::Outcome<kOutput> check_scalar(std::string_view text) noexcept {
     }
 
     // 7. Optional org.
-    std::optional<Uuid> org;
+    std::optional<UuidField<kOutput>> org;
     if (!org_text.empty()) {
-        org = parse_uuid_field(org_text);
+        org = uuid_field<kOutput>(org_text);
         if (!org) return fail(VrnError(VrnError::BadOrg));
     }
 
@@ -213,7 +226,7 @@ detail::Outcome<kOutput> check_scalar(std::string_view text) noexcept {
     if (!segments_ok(resource_type, false, readable(resource_type))) {
         return fail(VrnError(VrnError::BadResourceType));
     }
-    const std::optional<Uuid> resource_id = parse_uuid_field(resource_id_text);
+    const std::optional<UuidField<kOutput>> resource_id = uuid_field<kOutput>(resource_id_text);
     if (!resource_id) return fail(VrnError(VrnError::BadResourceId));
 
     // 12. Every check passed.

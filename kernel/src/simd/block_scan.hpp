@@ -155,9 +155,11 @@ struct TextMasks {
 // The classes of the n bytes at p, n in (64 * (kWords / 2), 64 * kWords]
 // (or 1 to 64 for one word), as masks. Every block but the last is read in
 // full; the last is the text's last 64 bytes, overlapping the block before it,
-// with the bytes seen already shifted out.
+// with the bytes seen already shifted out. Always inlined: each size's parse
+// and validation keep the masks in registers, as one caller would.
 template <class Layer, std::size_t kWords>
-VELTRANE_SIMD_TARGET TextMasks<kWords> text_masks(const char* p, std::size_t n) noexcept {
+[[gnu::always_inline]] VELTRANE_SIMD_TARGET inline TextMasks<kWords> text_masks(const char* p,
+                                                                              std::size_t n) noexcept {
     std::uint64_t colon[kWords] = {}, slash[kWords] = {}, hyphen[kWords] = {};
     std::uint64_t lower[kWords] = {}, alnum[kWords] = {}, hex[kWords] = {};
     auto put = [&](std::size_t w, const ByteClasses& c, unsigned seen) {
