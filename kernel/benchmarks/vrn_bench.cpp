@@ -1,6 +1,7 @@
 // Resource-name parsing and rendering, per operation. The parse cases run on
-// every parse path this processor has (scalar, then the vector paths), the
-// rendering cases on the path in use. Run the Release build.
+// every parse path this processor has (scalar, then the vector paths), each
+// beside the validation of the same text on the same path; the rendering
+// cases run on the path in use. Run the Release build.
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -37,6 +38,19 @@ void parse_on(benchmark::State& state, ParsePath path, const std::string& text, 
     for (auto _ : state) {
         auto parsed = veltrane_kernel::parse_with(path, text);
         benchmark::DoNotOptimize(parsed);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+
+// The verdict alone: no record, no UUID decoded.
+void validate_on(benchmark::State& state, ParsePath path, const std::string& text, bool expect_valid) {
+    if (veltrane_kernel::validate_with(path, text).has_value() != expect_valid) {
+        state.SkipWithError("input does not validate as expected");
+        return;
+    }
+    for (auto _ : state) {
+        auto verdict = veltrane_kernel::validate_with(path, text);
+        benchmark::DoNotOptimize(verdict);
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
 }
@@ -107,10 +121,13 @@ int main(int argc, char** argv) {
     };
     for (const Case& c : kCases) {
         for (ParsePath path : veltrane_kernel::available_parse_paths()) {
-            const std::string name = std::string("Parse") + c.name + "/" +
-                                     std::string(veltrane_kernel::parse_path_name(path));
-            benchmark::RegisterBenchmark(name.c_str(), [c, path](benchmark::State& state) {
+            const std::string suffix =
+                std::string(c.name) + "/" + std::string(veltrane_kernel::parse_path_name(path));
+            benchmark::RegisterBenchmark(("Parse" + suffix).c_str(), [c, path](benchmark::State& state) {
                 parse_on(state, path, *c.text, c.valid);
+            });
+            benchmark::RegisterBenchmark(("Validate" + suffix).c_str(), [c, path](benchmark::State& state) {
+                validate_on(state, path, *c.text, c.valid);
             });
         }
     }
