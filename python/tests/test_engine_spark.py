@@ -91,7 +91,8 @@ def test_a_failing_row_fails_the_job_with_its_token_and_row(spark: Any) -> None:
 def test_the_readme_spark_example_runs(spark: Any, tmp_path: Any) -> None:
     """The README's Spark example, as it is, on a Parquet file of the names."""
     readme = (ROOT / "README.md").read_text(encoding="utf-8")
-    [block] = re.findall(r"^```python\n(# Spark\n.*?)^```$", readme, flags=re.M | re.S)
+    [block] = re.findall(r"^```python\n(from veltrane_vrn import spark as vrn_spark\n.*?)^```$", readme,
+                         flags=re.M | re.S)
     spark.table("names").select("name").write.parquet(str(tmp_path / "names.parquet"))
     # Spark's JVM reads a relative path against the folder it started in.
     block = block.replace('"names.parquet"', repr(str(tmp_path / "names.parquet")))
