@@ -8,7 +8,6 @@
 #include <new>
 #include <span>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "test_names.hpp"
@@ -82,7 +81,11 @@ TEST(AllocationTest, ValidationsAllocateNothing) {
     // Valid names with fields long enough that owned copies would need the
     // heap, and one text per error kind, on every path.
     const std::string long_field(100, 's');
-    const std::vector<std::pair<std::string, bool>> texts = {
+    struct Case {
+        std::string text;
+        bool valid;
+    };
+    const std::vector<Case> cases = {
         {vrn(long_field, long_field, "01234567-89AB-cdef-0123-456789abcdef", path(long_field)), true},
         {vrn("a", "", "", path(std::string(463, 'b'))), true},
         {"", false},
@@ -98,14 +101,14 @@ TEST(AllocationTest, ValidationsAllocateNothing) {
         {vrn("iam", "", "", path("project", "00000000-0000-7123-8567-89abcdef012")), false},
     };
     const std::span<const ParsePath> paths = available_parse_paths();
-    for (const auto& [text, valid] : texts) {
+    for (const Case& c : cases) {
         std::size_t agreed = 0;
         const std::size_t count = allocations_during([&] {
-            agreed += VrnView::validate(text).has_value() == valid;
-            for (ParsePath p : paths) agreed += validate_with(p, text).has_value() == valid;
+            agreed += VrnView::validate(c.text).has_value() == c.valid;
+            for (ParsePath p : paths) agreed += validate_with(p, c.text).has_value() == c.valid;
         });
-        EXPECT_EQ(agreed, paths.size() + 1) << text;
-        EXPECT_EQ(count, 0u) << text;
+        EXPECT_EQ(agreed, paths.size() + 1) << c.text;
+        EXPECT_EQ(count, 0u) << c.text;
     }
 }
 
