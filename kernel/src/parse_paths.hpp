@@ -13,8 +13,8 @@
 namespace veltrane_kernel::detail {
 
 // What a path's checks end in when every one passes. Each path is written
-// once over this choice: for `Verdict` the compiler drops the record and
-// the decoding of the UUIDs, and nothing else.
+// once over this choice: a `Verdict` makes every check the `Record` makes and
+// leaves out only the record and the decoding of the UUIDs.
 enum class Output : bool { Verdict, Record };
 
 template <Output kOutput>

@@ -23,10 +23,11 @@
 //
 // and then calls `scan<Layer, Output::Record>` for the parse and
 // `scan<Layer, Output::Verdict>` for the validation, which stops once every
-// check has passed: no UUID decoded, no record made. Nothing here is ever read outside the text:
-// the last block of a text of 64 bytes or more is the text's last 64 bytes
-// (overlapping the block before it), and a shorter text is copied to a padded
-// block first (`classify_short_by_copy`) or loaded under a mask.
+// check has passed: no UUID decoded, no record made. Nothing here is ever
+// read outside the text: the last block of a text of 64 bytes or more is the
+// text's last 64 bytes (overlapping the block before it), and a shorter text
+// is copied to a padded block first (`classify_short_by_copy`) or loaded
+// under a mask.
 //
 // Everything here has internal linkage, and only the functions marked with
 // VELTRANE_SIMD_TARGET are compiled for the wider instruction set: each
