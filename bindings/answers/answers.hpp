@@ -38,10 +38,11 @@ struct Scratch {
 // An answer about a parsed name.
 using Answer = std::string_view (*)(const VrnView&, Scratch&) noexcept;
 
-// "" when `text` is a VRN, else the token of the first check it fails.
+// "" when `text` is a VRN, else the token of the first check it fails: the
+// verdict alone, with no record made and no UUID decoded.
 [[nodiscard]] inline std::string_view error_kind(std::string_view text) noexcept {
-    const auto parsed = VrnView::parse(text);
-    return parsed ? std::string_view() : parsed.error().kind();
+    const auto verdict = VrnView::validate(text);
+    return verdict ? std::string_view() : verdict.error().kind();
 }
 
 [[nodiscard]] inline std::string_view uuid_text(const Uuid& uuid, Scratch& scratch) noexcept {
