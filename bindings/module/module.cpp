@@ -19,6 +19,7 @@
 #include "runtime/attach.hpp"
 #include "runtime/frame.hpp"
 #include "runtime/interpreter.hpp"
+#include "runtime/module_definition.hpp"
 #include "runtime/once_cell.hpp"
 #include "runtime/process.hpp"
 
@@ -124,33 +125,29 @@ PyResult<int> exec_body(PyObject* module) {
     return 0;
 }
 
-PyModuleDef_Slot slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(&exec_module)},
-    {0, nullptr},
-};
-
 }  // namespace
 
 int exec_module(PyObject* module) noexcept {
     return exec_frame([module] { return exec_body(module); });
 }
 
-PyModuleDef definition = {
-    PyModuleDef_HEAD_INIT,
+constexpr ModuleInfo kInfo = {
     "veltrane_py_bindings",
     // U+2014 (em dash) is spelled as its UTF-8 bytes.
     "The extension module. Its name is provisional \xE2\x80\x94 it will be reconciled with the\n"
     "`veltrane-kernel-py` wrapper when the wheel-integration issue lands.",
-    kHostStateSize,  // m_size: where the runtime's process state is published
-    nullptr,  // m_methods: functions are added by the exec step
-    slots,
-    nullptr,  // m_traverse
-    nullptr,  // m_clear
-    nullptr,  // m_free
+    kHostStateSize,  // where the runtime's process state is published
+    &exec_module,
 };
 
 }  // namespace veltrane::module
 
-PyMODINIT_FUNC PyInit_veltrane_py_bindings() {
-    return PyModuleDef_Init(&veltrane::module::definition);
+#if VELTRANE_ABI3T
+PyMODEXPORT_FUNC PyModExport_veltrane_py_bindings() {
+    return veltrane::runtime::ModuleExport<veltrane::module::kInfo>::slots();
 }
+#else
+PyMODINIT_FUNC PyInit_veltrane_py_bindings() {
+    return veltrane::runtime::ModuleExport<veltrane::module::kInfo>::init();
+}
+#endif

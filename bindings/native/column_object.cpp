@@ -1,11 +1,14 @@
 #include "native/column_object.hpp"
 
+#include <atomic>
+#include <new>
 #include <string>
 
 #include "native/capsules.hpp"
 #include "runtime/arguments.hpp"
 #include "runtime/fault.hpp"
 #include "runtime/frame.hpp"
+#include "runtime/object_layout.hpp"
 #include "runtime/once_cell.hpp"
 
 namespace veltrane::native {
@@ -13,16 +16,19 @@ namespace {
 
 using namespace veltrane::runtime;
 
-struct ColumnObject {
-    PyObject ob_base;
-    std::shared_ptr<const ColumnData>* data;
+// Made in place when the object is made, destroyed when it is freed.
+struct ColumnObjectData {
+    std::shared_ptr<const ColumnData> data;
     // The chunks joined into one, made by the first __arrow_c_array__ of a
-    // result of several chunks and kept (the object is immutable).
-    ChunkPtr* joined;
+    // result of several chunks and kept (the object is immutable). Two
+    // threads may race to make it: the first to store it wins.
+    std::atomic<ChunkPtr*> joined{nullptr};
 };
 
-ColumnObject* as_column(PyObject* self) { return reinterpret_cast<ColumnObject*>(self); }
-const ColumnData& data_of(PyObject* self) { return **as_column(self)->data; }
+using Layout = ObjectLayout<ColumnObjectData>;
+
+ColumnObjectData* as_column(PyObject* self) { return Layout::data(self); }
+const ColumnData& data_of(PyObject* self) { return *as_column(self)->data; }
 
 constexpr std::string_view kRequestedSchema[] = {"requested_schema"};
 constexpr CallSignature kArrayExport{"__arrow_c_array__", kRequestedSchema, 0, 0};
@@ -55,9 +61,15 @@ PyResult<PyObject*> array_body(PyObject* self, const CallArgs& call) {
     if (std::optional<PyErr> refused = check_requested_schema(slots[0], *data.chunks.front())) {
         return std::move(*refused);
     }
-    ChunkPtr*& joined = as_column(self)->joined;
+    std::atomic<ChunkPtr*>& kept = as_column(self)->joined;
+    ChunkPtr* joined = kept.load(std::memory_order_acquire);
     if (joined == nullptr) {
-        joined = new ChunkPtr(join_chunks(data.chunks));
+        auto* fresh = new ChunkPtr(join_chunks(data.chunks));
+        if (kept.compare_exchange_strong(joined, fresh, std::memory_order_acq_rel)) {
+            joined = fresh;
+        } else {
+            delete fresh;  // another thread stored its own first
+        }
     }
     OwnedRef schema(schema_capsule(**joined));
     OwnedRef array(array_capsule(*joined));
@@ -75,7 +87,7 @@ PyResult<PyObject*> stream_body(PyObject* self, const CallArgs& call) {
     if (std::optional<PyErr> refused = check_requested_schema(slots[0], *data_of(self).chunks.front())) {
         return std::move(*refused);
     }
-    return stream_capsule(*as_column(self)->data);
+    return stream_capsule(as_column(self)->data);
 }
 
 PyObject* row_object(const ArrayData& chunk, std::int64_t row) {
@@ -139,8 +151,9 @@ PyObject* column_repr(PyObject* self) {
 }
 
 void column_dealloc(PyObject* self) {
-    delete as_column(self)->data;
-    delete as_column(self)->joined;
+    ColumnObjectData* column = as_column(self);
+    delete column->joined.load(std::memory_order_acquire);
+    column->~ColumnObjectData();
     PyTypeObject* type = Py_TYPE(self);
     auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
     free_object(self);
@@ -181,7 +194,7 @@ PyType_Slot kSlots[] = {
 
 PyType_Spec kSpec = {
     "veltrane_vrn._native.Column",
-    static_cast<int>(sizeof(ColumnObject)),
+    Layout::kBasicSize,
     0,
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,
     kSlots,
@@ -197,8 +210,7 @@ PyResult<PyObject*> new_column(std::shared_ptr<const ColumnData> data) {
     auto* type = reinterpret_cast<PyTypeObject*>(column_type());
     auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
     PyObject* object = checked(alloc(type, 0));
-    as_column(object)->data = new std::shared_ptr<const ColumnData>(std::move(data));
-    as_column(object)->joined = nullptr;
+    new (as_column(object)) ColumnObjectData{std::move(data)};
     return object;
 }
 

@@ -18,6 +18,7 @@
 #include "runtime/attach.hpp"
 #include "runtime/frame.hpp"
 #include "runtime/interpreter.hpp"
+#include "runtime/module_definition.hpp"
 #include "runtime/process.hpp"
 #include "native/scanner_object.hpp"
 
@@ -90,29 +91,25 @@ int exec_module(PyObject* module) noexcept {
     return exec_frame([module] { return exec_body(module); });
 }
 
-PyModuleDef_Slot kSlots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(&exec_module)},
-    {0, nullptr},
-};
-
-PyModuleDef definition = {
-    PyModuleDef_HEAD_INIT,
+constexpr ModuleInfo kInfo = {
     kModuleName,
     "The VRN functions over Arrow columns, with the interpreter lock released while the kernel runs.\n"
     "Use them through veltrane_vrn.columns.",
-    0,        // m_size: no per-module state
-    nullptr,  // m_methods: functions are added by the exec step
-    kSlots,
-    nullptr,
-    nullptr,
-    nullptr,
+    0,  // no per-module state
+    &exec_module,
 };
 
 }  // namespace
 }  // namespace veltrane::native
 
-#if VELTRANE_TEST_HOOKS
-PyMODINIT_FUNC PyInit_veltrane_native_testing() { return PyModuleDef_Init(&veltrane::native::definition); }
+using NativeExport = veltrane::runtime::ModuleExport<veltrane::native::kInfo>;
+
+#if VELTRANE_TEST_HOOKS && VELTRANE_ABI3T
+PyMODEXPORT_FUNC PyModExport_veltrane_native_testing() { return NativeExport::slots(); }
+#elif VELTRANE_TEST_HOOKS
+PyMODINIT_FUNC PyInit_veltrane_native_testing() { return NativeExport::init(); }
+#elif VELTRANE_ABI3T
+PyMODEXPORT_FUNC PyModExport__native() { return NativeExport::slots(); }
 #else
-PyMODINIT_FUNC PyInit__native() { return PyModuleDef_Init(&veltrane::native::definition); }
+PyMODINIT_FUNC PyInit__native() { return NativeExport::init(); }
 #endif

@@ -31,7 +31,9 @@
 #include "runtime/arguments.hpp"
 #include "runtime/fault.hpp"
 #include "runtime/frame.hpp"
+#include "runtime/object_layout.hpp"
 #include "runtime/once_cell.hpp"
+#include "runtime/shared_state.hpp"
 #include "veltrane_kernel/vrn.hpp"
 
 namespace veltrane::native {
@@ -42,8 +44,7 @@ using veltrane_kernel::FieldSpan;
 using veltrane_kernel::FieldSpans;
 using veltrane_kernel::VrnView;
 
-struct VrnObject {
-    PyObject ob_base;
+struct VrnData {
     PyObject* canonical;  // str, the canonical text
     PyObject* service;    // str, and so on: slices of the canonical text
     PyObject* region;
@@ -52,7 +53,9 @@ struct VrnObject {
     PyObject* resource_id;
 };
 
-VrnObject* as_vrn(PyObject* self) { return reinterpret_cast<VrnObject*>(self); }
+using Layout = ObjectLayout<VrnData>;
+
+VrnData* as_vrn(PyObject* self) { return Layout::data(self); }
 
 PyObject* checked(PyObject* made) {
     if (made == nullptr) {
@@ -77,8 +80,8 @@ std::string_view utf8_of(PyObject* str) {
 // The str of a short field text, shared by the names that hold the same one.
 // Services, regions and resource types repeat from name to name, so making a
 // name's strs is mostly finding them here: a direct-mapped table of a few
-// dozen strs, kept for the process (only ever touched with the interpreter
-// lock held). UUIDs do not repeat and are not looked up.
+// dozen strs, kept for the process (guarded for the free-threaded build).
+// UUIDs do not repeat and are not looked up.
 class FieldStrs {
 public:
     static constexpr std::size_t kLongest = 24;
@@ -88,19 +91,27 @@ public:
             return new_str(text, size);
         }
         Entry& entry = entries_[slot_of(text, size)];
-        if (entry.str != nullptr) {
-            if (entry.size == size && std::memcmp(entry.text.data(), text, size) == 0) {
+        {
+            std::lock_guard lock(mutex_);
+            if (entry.str != nullptr && entry.size == size && std::memcmp(entry.text.data(), text, size) == 0) {
                 Py_IncRef(entry.str);
                 return entry.str;
             }
-            Py_DecRef(entry.str);
-            entry.str = nullptr;
         }
+        // A miss: the str is made outside the guard, then takes the slot.
         PyObject* made = new_str(text, size);
-        Py_IncRef(made);
-        entry.str = made;
-        entry.size = size;
-        std::memcpy(entry.text.data(), text, size);
+        PyObject* evicted = nullptr;
+        {
+            std::lock_guard lock(mutex_);
+            evicted = entry.str;
+            Py_IncRef(made);
+            entry.str = made;
+            entry.size = size;
+            std::memcpy(entry.text.data(), text, size);
+        }
+        if (evicted != nullptr) {
+            Py_DecRef(evicted);
+        }
         return made;
     }
 
@@ -129,9 +140,27 @@ private:
     }
 
     std::array<Entry, kSlots> entries_{};
+    SharedStateMutex mutex_;
 };
 
 FieldStrs g_field_strs;
+
+#if VELTRANE_ABI3T
+
+// The free-threaded build keeps no freed objects: the interpreter's own
+// allocator serves each thread, and a shared list would need a lock on every
+// object made and dropped.
+struct FreeVrns {
+    static PyObject* take(PyTypeObject* type) { return checked(PyType_GenericAlloc(type, 0)); }
+    static void give(PyObject* object) {
+        PyTypeObject* type = Py_TYPE(object);
+        auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+        free_object(object);
+        Py_DecRef(reinterpret_cast<PyObject*>(type));  // instances of a heap type hold their type
+    }
+};
+
+#else
 
 // Vrn objects freed lately, kept for the next ones to be made: code that
 // parses names makes and drops them at a steady rate, and reusing one saves
@@ -146,7 +175,7 @@ public:
             return checked(PyType_GenericAlloc(type, 0));
         }
         PyObject* object = kept_[--count_];
-        std::memset(reinterpret_cast<char*>(object) + sizeof(PyObject), 0, sizeof(VrnObject) - sizeof(PyObject));
+        std::memset(static_cast<void*>(Layout::data(object)), 0, sizeof(VrnData));
         return PyObject_Init(object, type);  // a new reference, and one to the type
     }
     // Keeps or frees a Vrn whose fields were released.
@@ -167,6 +196,9 @@ private:
     std::size_t count_ = 0;
 };
 
+
+#endif
+
 FreeVrns g_free_vrns;
 
 // A new Vrn of `type` over the canonical text in `text` (`size` bytes), its
@@ -175,7 +207,7 @@ FreeVrns g_free_vrns;
 PyObject* new_vrn(PyTypeObject* type, const char* text, std::size_t size, const FieldSpans& spans,
                   PyObject* reuse) {
     OwnedRef object(g_free_vrns.take(type));  // the slots start out null
-    VrnObject* vrn = as_vrn(object.get());
+    VrnData* vrn = as_vrn(object.get());
     if (reuse != nullptr) {
         Py_IncRef(reuse);
         vrn->canonical = reuse;
@@ -354,7 +386,7 @@ PyResult<PyObject*> deepcopy_body(PyObject* self, const CallArgs& call) {
 }
 
 void vrn_dealloc(PyObject* self) {
-    VrnObject* vrn = as_vrn(self);
+    VrnData* vrn = as_vrn(self);
     for (PyObject* field : {vrn->canonical, vrn->service, vrn->region, vrn->org, vrn->resource_type,
                             vrn->resource_id}) {
         if (field != nullptr) {
@@ -389,15 +421,21 @@ PyMethodDef kMethods[] = {
 };
 
 PyMemberDef kMembers[] = {
-    {"canonical", Py_T_OBJECT_EX, offsetof(VrnObject, canonical), Py_READONLY,
+    {"canonical", Py_T_OBJECT_EX, Layout::member_offset(offsetof(VrnData, canonical)),
+     Layout::member_flags(Py_READONLY),
      "The canonical text: both UUIDs in lower case."},
-    {"service", Py_T_OBJECT_EX, offsetof(VrnObject, service), Py_READONLY, "The service."},
-    {"region", Py_T_OBJECT_EX, offsetof(VrnObject, region), Py_READONLY,
+    {"service", Py_T_OBJECT_EX, Layout::member_offset(offsetof(VrnData, service)),
+     Layout::member_flags(Py_READONLY), "The service."},
+    {"region", Py_T_OBJECT_EX, Layout::member_offset(offsetof(VrnData, region)),
+     Layout::member_flags(Py_READONLY),
      "The region, or \"\" when the name has none."},
-    {"org", Py_T_OBJECT_EX, offsetof(VrnObject, org), Py_READONLY,
+    {"org", Py_T_OBJECT_EX, Layout::member_offset(offsetof(VrnData, org)),
+     Layout::member_flags(Py_READONLY),
      "The org as a lowercase hyphenated UUID, or \"\" when the name has none."},
-    {"resource_type", Py_T_OBJECT_EX, offsetof(VrnObject, resource_type), Py_READONLY, "The resource type."},
-    {"resource_id", Py_T_OBJECT_EX, offsetof(VrnObject, resource_id), Py_READONLY,
+    {"resource_type", Py_T_OBJECT_EX, Layout::member_offset(offsetof(VrnData, resource_type)),
+     Layout::member_flags(Py_READONLY), "The resource type."},
+    {"resource_id", Py_T_OBJECT_EX, Layout::member_offset(offsetof(VrnData, resource_id)),
+     Layout::member_flags(Py_READONLY),
      "The resource id as a lowercase hyphenated UUID."},
     {nullptr, 0, 0, 0, nullptr},
 };
@@ -432,7 +470,7 @@ PyType_Slot kSlots[] = {
 // text, which a subclass could not keep.
 PyType_Spec kSpec = {
     "veltrane_vrn.Vrn",
-    static_cast<int>(sizeof(VrnObject)),
+    Layout::kBasicSize,
     0,
     Py_TPFLAGS_DEFAULT,
     kSlots,

@@ -47,6 +47,23 @@ std::intptr_t* detail::find_attach_slot() noexcept {
     return t_attach_slot;
 }
 
+namespace {
+
+// Whether `host` is a module with the host's state (its contents are checked
+// after, by their magic and size).
+bool host_has_state(PyObject* host) noexcept {
+#if VELTRANE_ABI3T
+    Py_ssize_t size = 0;
+    return PyModule_GetStateSize(host, &size) == 0 && size == kHostStateSize;
+#else
+    PyModuleDef* definition = PyModule_GetDef(host);
+    return definition != nullptr && definition->m_name != nullptr &&
+           std::strcmp(definition->m_name, "veltrane_py_bindings") == 0 && definition->m_size == kHostStateSize;
+#endif
+}
+
+}  // namespace
+
 int bind_to_host(const char* module_name) noexcept {
     if (&process() != &g_own_state) {
         return 0;
@@ -59,16 +76,13 @@ int bind_to_host(const char* module_name) noexcept {
         return -1;
     }
     ProcessState* state = nullptr;
-    PyModuleDef* definition = PyModule_GetDef(host);
-    if (definition == nullptr) {
-        PyErr_Clear();
-    } else if (definition->m_name != nullptr && std::strcmp(definition->m_name, "veltrane_py_bindings") == 0 &&
-               definition->m_size == kHostStateSize) {
+    if (host_has_state(host)) {
         void* module_state = PyModule_GetState(host);
         if (module_state != nullptr) {
             std::memcpy(&state, module_state, sizeof state);
         }
     }
+    PyErr_Clear();  // a module of another origin may refuse the questions
     Py_DecRef(host);
     if (state == nullptr || state->magic != ProcessState::kMagic || state->size != sizeof(ProcessState) ||
         state->attach_slot == nullptr) {

@@ -43,7 +43,9 @@ struct ProcessState {
     ProcessState& operator=(const ProcessState&) = delete;
 
     // Identify the layout: a guest refuses a host built with another one.
-    static constexpr std::uint64_t kMagic = 0x76656c7472616e31ull;  // "veltran1"
+    // The two builds' states differ ("veltran1", "veltrat1"): a guest of
+    // one never binds to a host of the other.
+    static constexpr std::uint64_t kMagic = VELTRANE_ABI3T ? 0x76656c7472617431ull : 0x76656c7472616e31ull;
     std::uint64_t magic = kMagic;
     std::size_t size = sizeof(ProcessState);
 

@@ -11,6 +11,7 @@
 
 #include "runtime/arguments.hpp"
 #include "runtime/attach.hpp"
+#include "runtime/module_definition.hpp"
 #include "runtime/process.hpp"
 #include "runtime/fault.hpp"
 #include "runtime/frame.hpp"
@@ -300,17 +301,17 @@ int exec_module(PyObject* module) noexcept {
     return exec_frame([module] { return exec_body(module); });
 }
 
-PyModuleDef_Slot kSlots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(&exec_module)},
-    {0, nullptr},
-};
-
-PyModuleDef kDefinition = {
-    PyModuleDef_HEAD_INIT, "veltrane_test_module",
+constexpr ModuleInfo kInfo = {
+    "veltrane_test_module",
     "Test-only module on the bindings' runtime: fault paths and performance floors.",
-    0, nullptr, kSlots, nullptr, nullptr, nullptr,
+    0,
+    &exec_module,
 };
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit_veltrane_test_module() { return PyModuleDef_Init(&kDefinition); }
+#if VELTRANE_ABI3T
+PyMODEXPORT_FUNC PyModExport_veltrane_test_module() { return ModuleExport<kInfo>::slots(); }
+#else
+PyMODINIT_FUNC PyInit_veltrane_test_module() { return ModuleExport<kInfo>::init(); }
+#endif
