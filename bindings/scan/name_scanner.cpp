@@ -43,6 +43,23 @@ void NameScanner::start_source(std::string_view text_label, std::string_view jso
     undecodable_ = 0;
 }
 
+void NameScanner::lend_source(NameScanner& helper) const {
+    helper.start_source(reporter_.text_label(), reporter_.json_label());
+    helper.counts_ = {};
+    helper.output_.clear();
+}
+
+void NameScanner::absorb(NameScanner& helper) {
+    output_.append(helper.output_);
+    for (std::size_t i = 0; i < kCounts; ++i) {
+        counts_[i] += helper.counts_[i];
+    }
+    partial_ = helper.partial_;
+    line_ = helper.line_;
+    undecodable_ = helper.undecodable_;
+    helper.counts_ = {};
+}
+
 std::size_t NameScanner::feed(std::string_view block, std::size_t at) {
     const char* const base = block.data();
     const std::size_t end = block.size();
@@ -154,13 +171,23 @@ void NameScanner::report(const Name& name) {
         if (name.bytes > MAX_VRN_LEN) {
             kind = VrnError::TooLong;  // the first check after "empty", made on the length alone
         } else {
-            const auto parsed = VrnView::parse(name.text);
-            if (parsed) {
-                ++counts_[0];
-                reporter_.valid(output_, name, number, *parsed);
-                return;
+            if (reporter_.command() == Command::Check) {
+                // A valid name's record is empty: the verdict is all `check` needs.
+                const auto verdict = VrnView::validate(name.text);
+                if (verdict) {
+                    ++counts_[0];
+                    return;
+                }
+                kind = verdict.error().value();
+            } else {
+                const auto parsed = VrnView::parse(name.text);
+                if (parsed) {
+                    ++counts_[0];
+                    reporter_.valid(output_, name, number, *parsed);
+                    return;
+                }
+                kind = parsed.error().value();
             }
-            kind = parsed.error().value();
         }
     }
     ++counts_[1 + static_cast<std::size_t>(kind)];

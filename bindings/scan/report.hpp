@@ -47,6 +47,10 @@ public:
     // The source the next records come from, as text output shows it and as
     // a JSON string (quotes included): the Python side renders both.
     void set_source(std::string_view text_label, std::string_view json_label);
+    [[nodiscard]] std::string_view text_label() const noexcept { return text_label_; }
+    [[nodiscard]] std::string_view json_label() const noexcept { return json_label_; }
+    [[nodiscard]] Command command() const noexcept { return command_; }
+    [[nodiscard]] bool json() const noexcept { return json_; }
 
     // The record of an invalid name.
     void invalid(Output& output, const Name& name, std::uint64_t line, std::string_view token);
