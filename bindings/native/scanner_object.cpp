@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <memory>
 #include <optional>
 #include <string>
 #include <variant>
@@ -13,7 +15,10 @@
 #include "runtime/fault.hpp"
 #include "runtime/frame.hpp"
 #include "runtime/once_cell.hpp"
+#include "scan/file_scan.hpp"
 #include "scan/name_scanner.hpp"
+
+#include <unistd.h>
 
 namespace veltrane::native {
 namespace {
@@ -23,13 +28,34 @@ using namespace veltrane::scan;
 using namespace veltrane::arrow;
 using veltrane_kernel::VrnError;
 
+// A regular file being scanned by feed_file, a round at a time.
+struct FileInProgress {
+    int fd;
+    FileSource source;
+    FileScan scan;
+
+    FileInProgress(int fd_, NameScanner& scanner, std::uint64_t offset)
+        : fd(fd_), source(fd_), scan(scanner, source, offset) {}
+};
+
 struct ScannerObject {
     PyObject ob_base;
     NameScanner* scanner;
     bool busy;  // a scan of it runs without the interpreter lock
+    FileInProgress* file;  // feed_file's file until it is done
 };
 
 ScannerObject* as_scanner(PyObject* self) { return reinterpret_cast<ScannerObject*>(self); }
+
+// Forgets feed_file's file (waiting for its helper thread, without the
+// lock); any other scan of the scanner starts over from what it holds.
+void drop_file(PyObject* self) {
+    FileInProgress* const file = as_scanner(self)->file;
+    if (file != nullptr) {
+        as_scanner(self)->file = nullptr;
+        without_interpreter([file] { delete file; });
+    }
+}
 
 PyObject* checked(PyObject* made) {
     if (made == nullptr) {
@@ -123,6 +149,8 @@ constexpr CallSignature kFeed{"feed", kFeedParameters, 0, 1};
 constexpr CallSignature kEndSource{"end_source", {}};
 constexpr CallSignature kName{"name", kNameParameters};
 constexpr CallSignature kColumn{"column", kColumnParameters, 0, 1};
+constexpr std::string_view kFeedFileParameters[] = {"fd"};
+constexpr CallSignature kFeedFile{"feed_file", kFeedFileParameters};
 constexpr CallSignature kTake{"take", {}};
 constexpr CallSignature kCounts{"counts", {}};
 
@@ -143,6 +171,7 @@ PyResult<PyObject*> start_source_body(PyObject* self, const CallArgs& call) {
     if (std::optional<PyErr> error = json_label.hold(slots[1], "json_label")) {
         return std::move(*error);
     }
+    drop_file(self);
     (*scanner)->start_source(text_label.bytes(), json_label.bytes());
     return none();
 }
@@ -164,6 +193,7 @@ PyResult<PyObject*> feed_body(PyObject* self, const CallArgs& call) {
     if (!at) {
         return at.take_error();
     }
+    drop_file(self);
     NameScanner* const scan = *scanner;
     const std::string_view bytes = block.bytes();
     const std::size_t from = *at;
@@ -183,6 +213,7 @@ PyResult<PyObject*> end_source_body(PyObject* self, const CallArgs& call) {
     if (!scanner) {
         return scanner.take_error();
     }
+    drop_file(self);
     (*scanner)->end_source();
     return none();
 }
@@ -200,6 +231,7 @@ PyResult<PyObject*> name_body(PyObject* self, const CallArgs& call) {
     if (std::optional<PyErr> error = text.hold(slots[0], "text")) {
         return std::move(*error);
     }
+    drop_file(self);
     (*scanner)->name(text.bytes());
     return none();
 }
@@ -251,6 +283,7 @@ PyResult<PyObject*> column_body(PyObject* self, const CallArgs& call) {
     if (!source) {
         return source.take_error();
     }
+    drop_file(self);
     const auto start = static_cast<std::int64_t>(std::min<std::size_t>(*at, INT64_MAX));
     std::int64_t before = 0;  // the rows of the chunks before this one
     while (true) {
@@ -286,6 +319,62 @@ PyResult<PyObject*> column_body(PyObject* self, const CallArgs& call) {
         before = add_rows(before, length);
     }
     return checked(PyLong_FromLongLong(std::max(before, start)));
+}
+
+PyObject* os_error(int number) {
+    errno = number;
+    PyErr_SetFromErrno(PyExc_OSError);
+    return nullptr;
+}
+
+// feed_file(fd): the lines of the regular file open at `fd`, from its offset
+// on (read with pread: the offset stays), on two threads where the output
+// allows. Returns the bytes read so far after each stop (write out what is
+// pending and call again), None once every byte is scanned (then end_source).
+PyResult<PyObject*> feed_file_body(PyObject* self, const CallArgs& call) {
+    PyObject* slots[1];
+    if (std::optional<PyErr> error = bind_arguments(kFeedFile, call, slots)) {
+        return std::move(*error);
+    }
+    PyResult<NameScanner*> scanner = scanner_of(self);
+    if (!scanner) {
+        return scanner.take_error();
+    }
+    PyResult<std::int64_t> fd = extract_i64(slots[0]);
+    if (!fd) {
+        return note_argument_error("fd", fd.take_error());
+    }
+    if (*fd < 0 || *fd > INT32_MAX) {
+        return PyErr::with_message(PyExc_ValueError, std::string_view("fd must be an open file descriptor"));
+    }
+    ScannerObject* const object = as_scanner(self);
+    if (object->file != nullptr && object->file->fd != *fd) {
+        drop_file(self);
+    }
+    if (object->file == nullptr) {
+        const off_t offset = ::lseek(static_cast<int>(*fd), 0, SEEK_CUR);
+        if (offset < 0) {
+            os_error(errno);
+            return PyErr::fetch_pending();
+        }
+        object->file = new FileInProgress(static_cast<int>(*fd), **scanner, static_cast<std::uint64_t>(offset));
+    }
+    FileScan* const scan = &object->file->scan;
+    FileScan::Step step = FileScan::Step::More;
+    {
+        BusyScope busy(self);
+        step = without_interpreter([scan] { return scan->step(); });
+    }
+    if (step == FileScan::Step::More) {
+        return checked(PyLong_FromUnsignedLongLong(scan->bytes_read()));
+    }
+    const int error = scan->error();
+    drop_file(self);
+    if (step == FileScan::Step::Failed) {
+        os_error(error);
+        return PyErr::fetch_pending();
+    }
+    return none();
 }
 
 PyObject* pending_pair(Stream stream, const std::string& bytes) {
@@ -407,6 +496,7 @@ PyObject* scanner_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 }
 
 void scanner_dealloc(PyObject* self) {
+    drop_file(self);
     delete as_scanner(self)->scanner;
     PyTypeObject* type = Py_TYPE(self);
     auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
@@ -434,6 +524,12 @@ PyMethodDef kMethods[] = {
      "The rows of an Arrow string array (the capsules of __arrow_c_array__ or __arrow_c_stream__)\n"
      "from row `at` on, without the interpreter lock; a null row is an empty name. Returns the row\n"
      "it stopped before, as feed does."},
+    {"feed_file", instance_method_of<feed_file_body>(), kMethodFlags,
+     "feed_file($self, /, fd)\n--\n\n"
+     "Scans the lines of the regular file open at `fd` from its offset on (read at offsets: the\n"
+     "offset stays), without the interpreter lock and on two threads where the output allows.\n"
+     "Returns the bytes read so far when the pending output is to be written out first (call\n"
+     "again with the same fd), or None when the file is scanned to its end (then end_source)."},
     {"take", instance_method_of<take_body>(), kMethodFlags,
      "take($self, /)\n--\n\nThe pending output as (fd, bytes) pairs (1: standard output, 2: standard "
      "error),\nin the order to write them; it is then no longer pending."},

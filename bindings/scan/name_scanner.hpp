@@ -63,6 +63,27 @@ public:
     // A null row of a column: checked as an empty name.
     void null_name();
 
+    // Whether a later stretch of a source may be scanned apart (on another
+    // thread, by a helper) and its output put behind this one's: true when
+    // every record goes to one stream, or the two streams' order between
+    // them does not matter.
+    [[nodiscard]] bool can_scan_apart() const noexcept {
+        return reporter_.command() == Command::Check || reporter_.json() || !output_.keep_order();
+    }
+    // A scanner of the same command and output form, for such a stretch.
+    [[nodiscard]] NameScanner make_helper() const noexcept {
+        return NameScanner(reporter_.command(), reporter_.json(), false);
+    }
+    // Gives `helper` this scanner's source, with nothing seen yet: it is to
+    // scan a stretch that starts at a line start, whose number it is given
+    // with number_from once it is known.
+    void lend_source(NameScanner& helper) const;
+    void number_from(std::uint64_t first_line) noexcept { line_ = first_line; }
+    // Takes over what `helper` made after it was lent the source, when this
+    // scanner has seen everything before the helper's stretch: its output,
+    // counts, line number, unfinished line and undecodable line.
+    void absorb(NameScanner& helper);
+
     // The number the next line or name gets.
     [[nodiscard]] std::uint64_t line() const noexcept { return line_; }
     // The number of the line refused as not UTF-8, or 0.

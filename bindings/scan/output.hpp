@@ -45,6 +45,19 @@ public:
     [[nodiscard]] const std::string& pending(Stream stream) const noexcept {
         return stream == Stream::Out ? out_ : err_;
     }
+    [[nodiscard]] bool keep_order() const noexcept { return keep_order_; }
+
+    // Moves what `later` holds (made from names after all of this one's)
+    // behind what is pending here, each stream's bytes after its own.
+    void append(Output& later) {
+        if (empty()) {
+            first_ = later.first_;
+        }
+        out_.append(later.out_);
+        err_.append(later.err_);
+        later.clear();
+    }
+
     // Forgets what was pending (it has been handed over); the buffers keep
     // their capacity.
     void clear() noexcept {

@@ -23,6 +23,10 @@ if TYPE_CHECKING:
 # Large enough that the work per block is amortised, small enough that a
 # block stays in the processor's cache while it is scanned.
 BLOCK_BYTES = 128 << 10
+# A regular file at least this large is scanned by the scanner's own reads,
+# on both cores where its report allows (NameScanner.feed_file): below it
+# the second thread would not pay for itself.
+PARALLEL_BYTES = 4 << 20
 # Rows per record batch read from a Parquet file: the reader's buffers grow
 # with it, and past a few thousand rows the work per batch is amortised.
 BATCH_ROWS = 4 << 10
@@ -84,6 +88,22 @@ def _scan_lines(scanner: NameScanner, label: str, fd: int, sink: Sink, progress:
         while at < size:
             at = scanner.feed(block, at)
             sink.drain(scanner, label)
+
+
+def _scan_file_lines(scanner: NameScanner, label: str, fd: int, sink: Sink, progress: Progress) -> None:
+    """Every line of the regular file `fd`, read and scanned by the scanner a
+    round at a time, its report written out between rounds."""
+    while True:
+        try:
+            done = scanner.feed_file(fd)
+        except OSError as error:
+            raise InputError(f"cannot read {label}: {error.strerror}") from None
+        sink.drain(scanner, label)
+        if done is None:
+            break
+        progress.advance(done, scanner.line - 1)
+    scanner.end_source()
+    sink.drain(scanner, label)
 
 
 def columnar_format(fd: int) -> str | None:
@@ -192,8 +212,12 @@ def scan_file(
         _start(scanner, path, as_json)
         kind = columnar_format(fd)
         if kind is None:
-            progress.start(path, known_size(fd))
-            _scan_lines(scanner, path, fd, sink, progress)
+            size = known_size(fd)
+            progress.start(path, size)
+            if size is not None and size >= PARALLEL_BYTES:
+                _scan_file_lines(scanner, path, fd, sink, progress)
+            else:
+                _scan_lines(scanner, path, fd, sink, progress)
         elif column is None:
             raise InputError(f"cannot read {path} as lines: it is {kind} data; name its column of names with --column")
         else:
