@@ -20,10 +20,11 @@ error or an input that cannot be read, 130 on Ctrl-C, 141 when the reader of
 the output goes away.
 
 One module per part, each imported only by the commands that use it:
-`arguments` (the command line), `sources` (arguments, lines, columns),
-`writers` (the report's bytes to the two streams), `progress` (the line on a
-terminal), `summary` (the counts), `name_commands` (check, canon, fields,
-cedar), `build_and_mint` (build, mint) and `exits` (statuses and failures).
+`arguments` (the command line), `common_forms` (the common command lines,
+read without argparse), `sources` (arguments, lines, columns), `writers` (the
+report's bytes to the two streams), `progress` (the line on a terminal),
+`summary` (the counts), `name_commands` (check, canon, fields, cedar),
+`build_and_mint` (build, mint) and `exits` (statuses and failures).
 """
 
 from __future__ import annotations
@@ -37,18 +38,22 @@ from veltrane_vrn.cli.exits import EXIT_BROKEN_PIPE, EXIT_INTERRUPTED, EXIT_USAG
 TYPE_CHECKING = False  # typing is kept out of the start-up time of every run
 if TYPE_CHECKING:
     from collections.abc import Sequence
-    from typing import TextIO
+    from typing import Any, TextIO
 
 __all__ = ["main"]
 
 
 def _run(argv: Sequence[str] | None, out: TextIO, err: TextIO) -> int:
-    from veltrane_vrn.cli.arguments import parse_arguments
+    from veltrane_vrn.cli.common_forms import parse_common
 
-    try:
-        args = parse_arguments(argv)
-    except SystemExit as done:  # --help and --version
-        return done.code if isinstance(done.code, int) else EXIT_VALID
+    args: Any = parse_common(sys.argv[1:] if argv is None else argv)
+    if args is None:
+        from veltrane_vrn.cli.arguments import parse_arguments
+
+        try:
+            args = parse_arguments(argv)
+        except SystemExit as done:  # --help and --version
+            return done.code if isinstance(done.code, int) else EXIT_VALID
     if args.command in ("build", "mint"):
         from veltrane_vrn.cli.build_and_mint import run_build, run_mint
 
