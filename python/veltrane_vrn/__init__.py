@@ -12,9 +12,13 @@ asked for: `veltrane_vrn.duckdb` (SQL functions), `veltrane_vrn.polars` and
 is (`veltrane_vrn.pydantic`).
 """
 
-from typing import Any
+from __future__ import annotations
 
 from veltrane_vrn._native import Vrn as Vrn
+
+TYPE_CHECKING = False  # typing is kept out of the start-up time of the `vrn` command
+if TYPE_CHECKING:
+    from typing import Any
 
 __all__ = ["Vrn"]
 
