@@ -72,6 +72,29 @@ template <class T>
     return value;
 }
 
+// `count` (1 to 64) validity bits from bit `first` of an LSB-first bitmap, as
+// the low bits of a word (bit i: row first + i); a missing bitmap is all
+// valid. Reads only the bytes that hold those bits.
+[[nodiscard]] inline std::uint64_t bits_at(const void* bitmap, std::int64_t first, int count) noexcept {
+    const std::uint64_t wanted = count == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
+    if (bitmap == nullptr) {
+        return wanted;
+    }
+    const auto bit = static_cast<std::uint64_t>(first);
+    const auto* bytes = static_cast<const std::uint8_t*>(bitmap) + bit / 8;
+    const unsigned shift = bit % 8;
+    const unsigned used = (shift + static_cast<unsigned>(count) + 7) / 8;  // 1 to 9 bytes
+    std::uint64_t word = 0;
+    for (unsigned i = 0; i < used && i < 8; ++i) {
+        word |= std::uint64_t{bytes[i]} << (8 * i);
+    }
+    word >>= shift;
+    if (used == 9) {
+        word |= std::uint64_t{bytes[8]} << (64 - shift);
+    }
+    return word & wanted;
+}
+
 // A dictionary index as a signed 64-bit value; -1 for an unsigned 64-bit
 // index too large to be one (it is out of range of any dictionary anyway).
 [[nodiscard]] inline std::int64_t index_at(const void* indices, int bytes, bool is_signed,

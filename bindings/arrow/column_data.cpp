@@ -1,7 +1,19 @@
 #include "arrow/column_data.hpp"
 
+#include <cstdlib>
+#include <new>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 namespace veltrane::arrow {
 namespace {
+
+// Huge pages are 2 MiB on the systems that have them; a block is put on them
+// from a few of them on (below that, the page faults cost little).
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+constexpr std::size_t kHugeBlock = 4 * kHugePage;
 
 void set_bit(std::vector<std::uint8_t>& bitmap, std::size_t i, bool value) {
     if (value) {
@@ -31,13 +43,34 @@ std::vector<std::uint8_t> join_validity(const std::vector<ChunkPtr>& chunks, std
 }
 
 template <class Offset>
-void append_offsets(std::vector<Offset>& joined, const std::vector<Offset>& part, Offset base) {
+void append_offsets(ResultBuffer<Offset>& joined, const ResultBuffer<Offset>& part, Offset base) {
     for (std::size_t i = 1; i < part.size(); ++i) {
         joined.push_back(static_cast<Offset>(base + part[i]));
     }
 }
 
 }  // namespace
+
+void* allocate_text_block(std::size_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    if (bytes >= kHugeBlock) {
+        const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+        void* block = std::aligned_alloc(kHugePage, rounded);
+        if (block == nullptr) {
+            throw std::bad_alloc();
+        }
+        ::madvise(block, rounded, MADV_HUGEPAGE);  // a request: without huge pages it is plain memory
+        return block;
+    }
+#endif
+    void* block = std::malloc(bytes == 0 ? 1 : bytes);
+    if (block == nullptr) {
+        throw std::bad_alloc();
+    }
+    return block;
+}
+
+void free_text_block(void* block) noexcept { std::free(block); }
 
 const char* format_of(Kind kind) noexcept {
     switch (kind) {

@@ -10,7 +10,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace veltrane::arrow {
@@ -26,6 +29,55 @@ enum class Kind : std::uint8_t {
 // The Arrow format string of a kind.
 [[nodiscard]] const char* format_of(Kind kind) noexcept;
 
+// Room for `bytes` bytes of a result's buffers: large blocks on huge pages where the
+// system gives them on request, since faulting in a large result page by
+// page costs more than writing it. Freed with free_text_block().
+[[nodiscard]] void* allocate_text_block(std::size_t bytes);
+void free_text_block(void* block) noexcept;
+
+// An allocator whose resize() leaves new elements uninitialised: a run of
+// rows makes room for its offsets and its text bound at once and then writes
+// them, and zeroing that room first would write the whole result twice.
+// (Every element a chunk keeps is written before it is read: a run gives
+// back what it did not use.)
+template <class T>
+struct UninitialisedAllocator {
+    using value_type = T;
+    using is_always_equal = std::true_type;
+    template <class U>
+    struct rebind {
+        using other = UninitialisedAllocator<U>;
+    };
+    UninitialisedAllocator() noexcept = default;
+    template <class U>
+    explicit UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
+
+    [[nodiscard]] T* allocate(std::size_t n) {
+        if (n > SIZE_MAX / sizeof(T)) {
+            throw std::bad_array_new_length();
+        }
+        return static_cast<T*>(allocate_text_block(n * sizeof(T)));
+    }
+    void deallocate(T* at, std::size_t) noexcept { free_text_block(at); }
+    friend bool operator==(UninitialisedAllocator, UninitialisedAllocator) noexcept { return true; }
+
+    template <class U>
+    void construct(U* at) noexcept(std::is_nothrow_default_constructible_v<U>) {
+        ::new (static_cast<void*>(at)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* at, Args&&... args) {
+        ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+    }
+};
+
+// The buffers of a string chunk.
+template <class T>
+using ResultBuffer = std::vector<T, UninitialisedAllocator<T>>;
+using TextBuffer = ResultBuffer<char>;
+using Offsets32 = ResultBuffer<std::int32_t>;
+using Offsets64 = ResultBuffer<std::int64_t>;
+
 // One chunk. String kinds use `validity`, one pair of offsets vectors (the one
 // their width names) and `data`; Float64 uses `validity` and `numbers`; Struct
 // uses `validity` and `children`.
@@ -34,9 +86,9 @@ struct ArrayData {
     std::int64_t length = 0;
     std::int64_t null_count = 0;
     std::vector<std::uint8_t> validity;   // LSB-first bitmap; empty when no row is null
-    std::vector<std::int32_t> offsets32;  // Utf8: length + 1 entries
-    std::vector<std::int64_t> offsets64;  // LargeUtf8: length + 1 entries
-    std::vector<char> data;
+    Offsets32 offsets32;  // Utf8: length + 1 entries
+    Offsets64 offsets64;  // LargeUtf8: length + 1 entries
+    TextBuffer data;
     std::vector<double> numbers;
     std::vector<std::shared_ptr<const ArrayData>> children;
 

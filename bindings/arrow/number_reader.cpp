@@ -44,10 +44,14 @@ Cell NumberChunkReader::read(std::int64_t row, double& value) const noexcept {
     if (!bit_is_set(table_validity_, in_column)) {
         return Cell::Null;
     }
-    const std::int64_t at = offset_ + in_column;
-    if (!bit_is_set(validity_, at)) {
+    if (!bit_is_set(validity_, offset_ + in_column)) {
         return Cell::Null;
     }
+    return read_valid(row, value);
+}
+
+Cell NumberChunkReader::read_valid(std::int64_t row, double& value) const noexcept {
+    const std::int64_t at = offset_ + table_offset_ + row;
     switch (type_) {
         case NumberType::I8: value = load_as_double<std::int8_t>(values_, at); break;
         case NumberType::U8: value = load_as_double<std::uint8_t>(values_, at); break;

@@ -20,6 +20,14 @@ public:
 
     [[nodiscard]] std::int64_t length() const noexcept { return length_; }
     [[nodiscard]] Cell read(std::int64_t row, double& value) const noexcept;
+    // The validity of rows `row` to `row + count - 1` (count 1 to 64), a word
+    // at a time: bit i set when row `row + i` holds a number.
+    [[nodiscard]] std::uint64_t valid_rows(std::int64_t row, int count) const noexcept {
+        const std::int64_t in_column = table_offset_ + row;
+        return bits_at(table_validity_, in_column, count) & bits_at(validity_, offset_ + in_column, count);
+    }
+    // Row `row`, whose bit valid_rows() set: always a value.
+    [[nodiscard]] Cell read_valid(std::int64_t row, double& value) const noexcept;
 
 private:
     NumberType type_ = NumberType::F64;

@@ -79,6 +79,34 @@ void StringBuilder::reserve(std::int64_t rows, std::size_t bytes_per_row) {
     reserve_more(chunk_->data, more * bytes_per_row);
 }
 
+StringRun::StringRun(ArrayData& chunk, std::int64_t rows, std::size_t max_bytes)
+    : chunk_(&chunk), validity_(chunk, rows) {
+    const std::size_t used = chunk.data.size();
+    const auto first = static_cast<std::size_t>(chunk.length) + 1;
+    chunk.data.resize(used + max_bytes);  // uninitialised: written before it is read
+    chunk.offsets32.resize(first + static_cast<std::size_t>(rows));
+    base_ = chunk.data.data();
+    at_ = base_ + used;
+    limit_ = at_ + max_bytes;
+    first_offset_ = offset_ = chunk.offsets32.data() + first;
+}
+
+void StringRun::end() {
+    const std::int64_t appended = rows();
+    chunk_->data.resize(static_cast<std::size_t>(at_ - base_));
+    chunk_->offsets32.resize(static_cast<std::size_t>(chunk_->length + 1 + appended));
+    validity_.end(appended);
+}
+
+std::optional<StringRun> StringBuilder::run(std::int64_t rows, std::size_t max_bytes) {
+    const auto used = static_cast<std::uint64_t>(chunk_->data.size());
+    if (chunk_->kind != Kind::Utf8 || limit_ < 0 || max_bytes > static_cast<std::uint64_t>(limit_) ||
+        used > static_cast<std::uint64_t>(limit_) - max_bytes) {
+        return std::nullopt;
+    }
+    return StringRun(*chunk_, rows, max_bytes);
+}
+
 void StringBuilder::append_null() {
     append_validity(*chunk_, false);
     push_offset(chunk_->data.size());

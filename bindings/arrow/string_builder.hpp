@@ -3,8 +3,11 @@
 #pragma once
 
 #include <atomic>
+#include <cassert>
 #include <cstdint>
+#include <cstring>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "arrow/column_data.hpp"
@@ -20,6 +23,80 @@ std::int64_t set_utf8_byte_limit(std::int64_t limit) noexcept;  // returns the o
 
 // Appends one validity bit to `chunk` (bitmap made on the first null).
 void append_validity(ArrayData& chunk, bool valid);
+
+// The validity of rows appended to a chunk as one run: no work while no row
+// is null; the first null makes the bitmap for the whole run at once (every
+// row valid), and each null then clears its own bit.
+class ValidityRun {
+public:
+    ValidityRun(ArrayData& chunk, std::int64_t rows) noexcept : chunk_(&chunk), first_(chunk.length), rows_(rows) {}
+
+    // Row `row` of the run (counted from its first) is null.
+    void set_null(std::int64_t row) {
+        std::vector<std::uint8_t>& bits = chunk_->validity;
+        if (bits.size() < bytes_for(first_ + rows_)) {
+            bits.resize(bytes_for(first_ + rows_), 0xFF);
+        }
+        const auto at = static_cast<std::size_t>(first_ + row);
+        bits[at / 8] = static_cast<std::uint8_t>(bits[at / 8] & ~(1U << (at % 8)));
+        ++nulls_;
+    }
+    // The run's first `rows` rows are the chunk's: its length, null count and
+    // (when it has one) bitmap cover them.
+    void end(std::int64_t rows) {
+        if (!chunk_->validity.empty()) {
+            chunk_->validity.resize(bytes_for(first_ + rows), 0xFF);
+        }
+        chunk_->length += rows;
+        chunk_->null_count += nulls_;
+    }
+
+private:
+    static std::size_t bytes_for(std::int64_t rows) noexcept { return (static_cast<std::size_t>(rows) + 7) / 8; }
+
+    ArrayData* chunk_;
+    std::int64_t first_;
+    std::int64_t rows_;
+    std::int64_t nulls_ = 0;
+};
+
+class StringBuilder;
+
+// Rows appended to a string builder as one run: room made once for their
+// offsets and for `max_bytes` of text (a bound the caller knows from its
+// input), each row then written with no check, the validity made on the
+// first null. The builder is not used again until end().
+class StringRun {
+public:
+    void append(std::string_view text) noexcept {
+        assert(text.size() <= static_cast<std::size_t>(limit_ - at_));
+        if (!text.empty()) {
+            std::memcpy(at_, text.data(), text.size());
+            at_ += text.size();
+        }
+        *offset_++ = static_cast<std::int32_t>(at_ - base_);
+    }
+    void append_null() {
+        validity_.set_null(rows());
+        *offset_++ = static_cast<std::int32_t>(at_ - base_);
+    }
+    // Rows appended so far.
+    [[nodiscard]] std::int64_t rows() const noexcept { return offset_ - first_offset_; }
+    // The rows appended are the chunk's; the room left is given back.
+    void end();
+
+private:
+    friend class StringBuilder;
+    StringRun(ArrayData& chunk, std::int64_t rows, std::size_t max_bytes);
+
+    ArrayData* chunk_;
+    char* base_;
+    char* at_;
+    char* limit_;
+    std::int32_t* first_offset_;
+    std::int32_t* offset_;
+    ValidityRun validity_;
+};
 
 class StringBuilder {
 public:
@@ -40,6 +117,11 @@ public:
         ++chunk_->length;
     }
     void append_null();
+
+    // A run of `rows` rows of at most `max_bytes` text in all; nothing when
+    // the chunk has 64-bit offsets or the run could take it past the utf8
+    // limit (the caller then appends row by row, which switches).
+    [[nodiscard]] std::optional<StringRun> run(std::int64_t rows, std::size_t max_bytes);
 
     [[nodiscard]] std::int64_t length() const noexcept { return chunk_->length; }
 

@@ -13,6 +13,19 @@ StringChunkReader::StringChunkReader(const ChunkView& view) noexcept
       index_signed_(view.layout.index_signed),
       strings_(view.strings) {}
 
+std::optional<OffsetRun> offset_run(const ChunkView& view) noexcept {
+    const StringValues& strings = view.strings;
+    if (view.layout.kind != ColumnKind::Strings || view.layout.index_bytes != 0 || view.length == 0 ||
+        view.table_validity != nullptr || strings.validity != nullptr || strings.data == nullptr ||
+        strings.encoding == StringEncoding::View) {
+        return std::nullopt;
+    }
+    const bool large = strings.encoding == StringEncoding::LargeUtf8;
+    const auto first = static_cast<std::size_t>(strings.offset + view.table_offset);
+    return OffsetRun{strings.data, static_cast<const char*>(strings.offsets) + first * (large ? 8 : 4),
+                     view.length, large};
+}
+
 Cell StringChunkReader::read_entry(std::int64_t entry, std::string_view& text) const noexcept {
     const std::int64_t at = strings_.offset + entry;
     if (!bit_is_set(strings_.validity, at)) {

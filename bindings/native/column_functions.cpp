@@ -21,6 +21,7 @@
 #include <array>
 #include <span>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -40,8 +41,6 @@ namespace veltrane::native {
 namespace {
 
 using namespace veltrane::runtime;
-
-using RowFunction = rows::Outcome (*)(const rows::RowCells&, StringBuilder*);
 
 // What a function takes and gives, besides its row function.
 struct FunctionSpec {
@@ -63,6 +62,7 @@ struct Input {
     ChunkSource source;
     std::optional<Chunk> chunk;
     Reader reader;
+    std::optional<OffsetRun> run;  // the current chunk as a run of offsets, when it is one
     std::int64_t length = 0;       // rows of the current chunk
     std::int64_t position = 0;     // the next row of the current chunk
     std::int64_t clean_until = 0;  // the current chunk's first corrupt row (its length if none)
@@ -78,6 +78,7 @@ PyResult<bool> advance(Input& input) {
     while (!input.ended && input.position == input.length) {
         input.rows_before += input.length;
         input.chunk.reset();
+        input.run.reset();
         input.length = input.position = 0;
         PyResult<std::optional<Chunk>> next = input.source.next();
         if (!next) {
@@ -91,6 +92,7 @@ PyResult<bool> advance(Input& input) {
         const Chunk& chunk = *input.chunk;
         if (input.source.layout().kind == ColumnKind::Strings) {
             input.reader = StringChunkReader(chunk.view());
+            input.run = offset_run(chunk.view());
         } else {
             input.reader = NumberChunkReader(chunk.view());
         }
@@ -178,6 +180,32 @@ public:
         }
     }
 
+    // Runs over the next `rows` rows, one per output, with room for the
+    // answers the input's `text_bytes` bound; nothing when an output cannot
+    // take such a run (see StringBuilder::run).
+    template <std::size_t N>
+    std::optional<rows::RunOutput<N>> runs(std::int64_t count, std::size_t text_bytes,
+                                     const std::array<rows::AnswerBound, N>& bounds) {
+        std::array<std::optional<StringRun>, N> made;
+        bool all = true;
+        for (std::size_t i = 0; i < N; ++i) {
+            made[i] = builders_[i].run(count, bounds[i].of(text_bytes, static_cast<std::size_t>(count)));
+            all = all && made[i].has_value();
+        }
+        if (!all) {
+            for (std::optional<StringRun>& run : made) {
+                if (run) {
+                    run->end();
+                }
+            }
+            return std::nullopt;
+        }
+        return [&]<std::size_t... I>(std::index_sequence<I...>) {
+            return rows::RunOutput<N>{{*made[I]...}, N > 1 ? std::optional<ValidityRun>(std::in_place, struct_rows_, count)
+                                                     : std::nullopt};
+        }(std::make_index_sequence<N>());
+    }
+
     void finish_chunk() {
         for (std::size_t i = 0; i < count_; ++i) {
             chunks_[i].push_back(builders_[i].finish());
@@ -233,50 +261,81 @@ private:
     std::vector<ArrayData> struct_chunks_;
 };
 
-// Where a run over rows stopped: the row (counted from the run's first) and
-// its token.
-struct RowFailure {
-    std::int64_t row = 0;
-    std::string_view token;
-};
+// The validity of `count` rows (1 to 64) of a reader from `row` on, a word at
+// a time (see StringChunkReader::valid_rows).
+std::uint64_t valid_rows(const Reader& reader, std::int64_t row, int count) noexcept {
+    if (const auto* strings = std::get_if<StringChunkReader>(&reader)) {
+        return strings->valid_rows(row, count);
+    }
+    return std::get<NumberChunkReader>(reader).valid_rows(row, count);
+}
 
-// Reads cell `row` of a reader into the row's texts or number.
+// Reads cell `row` of a reader, valid as far as valid_rows() tells, into the
+// row's texts or number.
 Cell read_cell(const Reader& reader, std::int64_t row, std::size_t input, rows::RowCells& cells) noexcept {
     if (const auto* strings = std::get_if<StringChunkReader>(&reader)) {
-        return strings->read(row, cells.texts[input]);
+        return strings->read_valid(row, cells.texts[input]);
     }
-    return std::get<NumberChunkReader>(reader).read(row, cells.number);
+    return std::get<NumberChunkReader>(reader).read_valid(row, cells.number);
+}
+
+// Any layout, any number of inputs: the rows in blocks of 64, the validity
+// of each block read a word at a time, the answers appended one by one.
+template <class Kernel>
+std::optional<rows::RowFailure> run_rows(std::span<Input> inputs, std::int64_t count, Output& out,
+                                   bool errors_null) noexcept {
+    out.reserve(count);
+    rows::RowCells cells;
+    for (std::int64_t block = 0; block < count; block += 64) {
+        const int in_block = static_cast<int>(std::min<std::int64_t>(64, count - block));
+        std::uint64_t valid = ~std::uint64_t{0};
+        for (const Input& input : inputs) {
+            valid &= valid_rows(input.reader, input.position + block, in_block);
+        }
+        for (int i = 0; i < in_block; ++i) {
+            const std::int64_t r = block + i;
+            bool null = ((valid >> i) & 1U) == 0;
+            for (std::size_t k = 0; !null && k < inputs.size(); ++k) {
+                null = read_cell(inputs[k].reader, inputs[k].position + r, k, cells) == Cell::Null;
+            }
+            if (null) {
+                out.append_null();
+                continue;
+            }
+            if (const rows::Outcome failed = Kernel::row(cells, out.builders())) {
+                if (!errors_null) {
+                    return rows::RowFailure{r, *failed};
+                }
+                out.append_null();
+                continue;
+            }
+            out.row_appended();
+        }
+    }
+    return std::nullopt;
 }
 
 // `count` rows from every input's position on: the kernel loop, run without
 // the interpreter lock. It reads the inputs (rows before their first corrupt
 // row only, so no read checks anything) and appends to `out`, nothing else.
-template <RowFunction Row>
-std::optional<RowFailure> run_rows(std::span<Input> inputs, std::int64_t count, Output& out,
-                                   bool errors_null) noexcept {
+// The loop is chosen once per chunk: the run of offsets for one text input
+// without nulls (the common case), the general walk for everything else.
+template <class Kernel>
+std::optional<rows::RowFailure> run_chunk(std::span<Input> inputs, std::int64_t count, Output& out,
+                                    bool errors_null) noexcept {
     rendezvous_point();
-    out.reserve(count);
-    rows::RowCells cells;
-    for (std::int64_t r = 0; r < count; ++r) {
-        bool null = false;
-        for (std::size_t k = 0; k < inputs.size(); ++k) {
-            const Cell cell = read_cell(inputs[k].reader, inputs[k].position + r, k, cells);
-            null = null || cell == Cell::Null;
-        }
-        if (null) {
-            out.append_null();
-            continue;
-        }
-        if (const rows::Outcome failed = Row(cells, out.builders())) {
-            if (!errors_null) {
-                return RowFailure{r, *failed};
+    if constexpr (rows::RunKernel<Kernel>) {
+        if (inputs.size() == 1 && inputs[0].run) {
+            const OffsetRun& run = *inputs[0].run;
+            const std::int64_t from = inputs[0].position;
+            const auto bytes = static_cast<std::size_t>(run.bytes(from, from + count));
+            if (auto runs = out.runs<Kernel::kOutputs>(count, bytes, Kernel::bounds())) {
+                return run.large ? rows::run_plain<Kernel, std::int64_t>(run, from, count, *runs, errors_null)
+                                 : rows::run_plain<Kernel, std::int32_t>(run, from, count, *runs, errors_null);
             }
-            out.append_null();
-            continue;
         }
-        out.row_appended();
     }
-    return std::nullopt;
+    return run_rows<Kernel>(inputs, count, out, errors_null);
 }
 
 PyResult<bool> errors_mode(const FunctionSpec& spec, PyObject* errors) {
@@ -303,7 +362,7 @@ PyResult<Input> open_input(const FunctionSpec& spec, std::size_t k, PyObject* ob
     return Input(name, std::move(source.value()));
 }
 
-template <const FunctionSpec& Spec, RowFunction Row>
+template <const FunctionSpec& Spec, class Kernel>
 PyResult<PyObject*> column_function_body(const CallArgs& call) {
     PyObject* slots[kMaxParameters + 1] = {};
     if (std::optional<PyErr> error = bind_arguments(Spec.signature, call, slots)) {
@@ -357,8 +416,8 @@ PyResult<PyObject*> column_function_body(const CallArgs& call) {
             }
         }
         if (count > 0) {
-            const std::optional<RowFailure> failure = without_interpreter(
-                [&] { return run_rows<Row>(std::span<Input>(inputs), count, out, *errors_null); });
+            const std::optional<rows::RowFailure> failure = without_interpreter(
+                [&] { return run_chunk<Kernel>(std::span<Input>(inputs), count, out, *errors_null); });
             if (failure) {
                 const std::int64_t row = rows_done + failure->row;
                 return with_note(PyErr::value_error(failure->token), "while processing row " + std::to_string(row));
@@ -406,9 +465,10 @@ constexpr FunctionSpec kBuild{CallSignature{"vrn_build", kBuildParameters, 0, 5}
 constexpr FunctionSpec kMint{CallSignature{"mint_uuid7", kMintParameters, 0, 2},
                              {ColumnKind::Numbers, ColumnKind::Strings}, 2, 1, true};
 
-template <const FunctionSpec& Spec, RowFunction Row>
+template <const FunctionSpec& Spec, class Kernel>
 PyCFunction entry() noexcept {
-    return method_of<column_function_body<Spec, Row>>();
+    static_assert(Kernel::kOutputs == Spec.outputs);
+    return method_of<column_function_body<Spec, Kernel>>();
 }
 
 }  // namespace
@@ -420,40 +480,40 @@ namespace functions {
     "naming its index;\nerrors=\"null\" gives a null row instead. A null row gives a null row."
 
 PyMethodDef vrn_error_kind = {
-    "vrn_error_kind", entry<kErrorKind, rows::error_kind>(), kFunctionFlags,
+    "vrn_error_kind", entry<kErrorKind, rows::ErrorKind>(), kFunctionFlags,
     "vrn_error_kind(s)\n--\n\n"
     "Per row: \"\" for a valid VRN, else its error token; null for a null row."};
 PyMethodDef vrn_canonicalize = {
-    "vrn_canonicalize", entry<kCanonicalize, rows::canonicalize>(), kFunctionFlags,
+    "vrn_canonicalize", entry<kCanonicalize, rows::Canonicalize>(), kFunctionFlags,
     "vrn_canonicalize(s, errors='raise')\n--\n\nPer row: the canonical form.\n" VELTRANE_ERRORS_DOC};
-PyMethodDef vrn_service = {"vrn_service", entry<kService, rows::service>(), kFunctionFlags,
+PyMethodDef vrn_service = {"vrn_service", entry<kService, rows::Service>(), kFunctionFlags,
                            "vrn_service(s, errors='raise')\n--\n\nPer row: the service.\n" VELTRANE_ERRORS_DOC};
-PyMethodDef vrn_region = {"vrn_region", entry<kRegion, rows::region>(), kFunctionFlags,
+PyMethodDef vrn_region = {"vrn_region", entry<kRegion, rows::Region>(), kFunctionFlags,
                           "vrn_region(s, errors='raise')\n--\n\nPer row: the region (\"\" when absent).\n" VELTRANE_ERRORS_DOC};
-PyMethodDef vrn_org = {"vrn_org", entry<kOrg, rows::org>(), kFunctionFlags,
+PyMethodDef vrn_org = {"vrn_org", entry<kOrg, rows::Org>(), kFunctionFlags,
                        "vrn_org(s, errors='raise')\n--\n\nPer row: the org (\"\" when absent).\n" VELTRANE_ERRORS_DOC};
 PyMethodDef vrn_resource_type = {
-    "vrn_resource_type", entry<kResourceType, rows::resource_type>(), kFunctionFlags,
+    "vrn_resource_type", entry<kResourceType, rows::ResourceType>(), kFunctionFlags,
     "vrn_resource_type(s, errors='raise')\n--\n\nPer row: the resource type.\n" VELTRANE_ERRORS_DOC};
 PyMethodDef vrn_resource_id = {
-    "vrn_resource_id", entry<kResourceId, rows::resource_id>(), kFunctionFlags,
+    "vrn_resource_id", entry<kResourceId, rows::ResourceId>(), kFunctionFlags,
     "vrn_resource_id(s, errors='raise')\n--\n\nPer row: the resource id.\n" VELTRANE_ERRORS_DOC};
 PyMethodDef vrn_cedar_entity_type = {
-    "vrn_cedar_entity_type", entry<kCedarEntityType, rows::cedar_entity_type>(), kFunctionFlags,
+    "vrn_cedar_entity_type", entry<kCedarEntityType, rows::CedarEntityType>(), kFunctionFlags,
     "vrn_cedar_entity_type(s, errors='raise')\n--\n\nPer row: the Cedar entity type.\n" VELTRANE_ERRORS_DOC};
 PyMethodDef vrn_cedar_entity_id = {
-    "vrn_cedar_entity_id", entry<kCedarEntityId, rows::cedar_entity_id>(), kFunctionFlags,
+    "vrn_cedar_entity_id", entry<kCedarEntityId, rows::CedarEntityId>(), kFunctionFlags,
     "vrn_cedar_entity_id(s, errors='raise')\n--\n\nPer row: the Cedar entity id.\n" VELTRANE_ERRORS_DOC};
 PyMethodDef vrn_fields = {
-    "vrn_fields", entry<kFields, rows::fields>(), kFunctionFlags,
+    "vrn_fields", entry<kFields, rows::Fields>(), kFunctionFlags,
     "vrn_fields(s, errors='raise')\n--\n\n"
     "Per row, one parse: a struct of service, region, org, resource_type and resource_id.\n" VELTRANE_ERRORS_DOC};
 PyMethodDef vrn_build = {
-    "vrn_build", entry<kBuild, rows::build>(), kFunctionFlags,
+    "vrn_build", entry<kBuild, rows::Build>(), kFunctionFlags,
     "vrn_build(service, region, org, resource_type, resource_id, errors='raise')\n--\n\n"
     "Per row: the VRN built from five columns of equal length.\n" VELTRANE_ERRORS_DOC};
 PyMethodDef mint_uuid7 = {
-    "mint_uuid7", entry<kMint, rows::mint_uuid7>(), kFunctionFlags,
+    "mint_uuid7", entry<kMint, rows::MintUuid7>(), kFunctionFlags,
     "mint_uuid7(unix_ms, rand_hex, errors='raise')\n--\n\n"
     "Per row: a UUIDv7 from a number column and a string column of equal length.\n" VELTRANE_ERRORS_DOC};
 

@@ -17,6 +17,7 @@ struct Made {
 const std::string kLong = "vrn:vlt:iam::0190a1b2-c3d4-7e5f-8a9b-0c1d2e3f4a5b:principal/x";
 const Rows kRows = {"iam", std::nullopt, "", kLong, "twelve bytes", "thirteen byte"};
 const Rows kValues = {"x", std::nullopt, kLong};
+const Rows kPlainRows = {"iam", "", kLong, "twelve bytes"};
 using I = std::optional<std::int64_t>;
 
 template <class T>
@@ -80,6 +81,17 @@ const LayoutCase kLayouts[] = {
      },
      {std::nullopt, std::nullopt, "x", std::nullopt, kLong}},
     {"empty", [](Producer& p) { return Made{p.schema("u"), p.strings({})}; }, {}},
+    // Runs of offsets: no null anywhere, sliced or not, alone or in a table.
+    {"utf8_without_nulls", [](Producer& p) { return Made{p.schema("u"), p.strings(kPlainRows)}; }, kPlainRows},
+    {"large_utf8_without_nulls", [](Producer& p) { return Made{p.schema("U"), p.strings(kPlainRows, 'U', 1)}; },
+     Rows(kPlainRows.begin() + 1, kPlainRows.end())},
+    {"table_of_large_utf8_without_nulls",
+     [](Producer& p) { return Made{p.schema("+s", {p.schema("U")}), p.table(p.strings(kPlainRows, 'U', 1), {true, true, true}, 1)}; },
+     Rows(kPlainRows.begin() + 2, kPlainRows.end())},
+    {"string_view_without_nulls", [](Producer& p) { return Made{p.schema("vu"), p.strings(kPlainRows, 'v')}; }, kPlainRows},
+    {"table_with_nulls_over_plain_utf8",
+     [](Producer& p) { return Made{p.schema("+s", {p.schema("u")}), p.table(p.strings(kPlainRows), {true, false, true, true})}; },
+     {"iam", std::nullopt, kLong, "twelve bytes"}},
 };
 
 class Layouts : public ::testing::TestWithParam<LayoutCase> {};
@@ -91,6 +103,58 @@ TEST_P(Layouts, ReadTheirRows) {
     ASSERT_FALSE(walked.problem.has_value()) << walked.problem->text;
     EXPECT_EQ(walked.rows, GetParam().expected);
     EXPECT_EQ(producer.released, producer.made);
+}
+
+// The word-at-a-time walk (valid_rows, then read_valid for the rows it
+// sets) and, where the chunk is one, the run of offsets give the rows read()
+// gives, from every starting row and in blocks of every size.
+TEST_P(Layouts, ReadTheSameRowsAWordAtATimeAndAsARun) {
+    Producer producer;
+    Made made = GetParam().build(producer);
+    const Rows& expected = GetParam().expected;
+    auto opened = ColumnChunks::of_array(&made.schema, &made.array, ColumnKind::Strings, ChunkNames::Numbered);
+    ASSERT_TRUE(std::holds_alternative<ColumnChunks>(opened));
+    auto next = std::get<ColumnChunks>(opened).next();
+    auto& chunk = std::get<std::optional<Chunk>>(next);
+    if (expected.empty()) {
+        EXPECT_FALSE(chunk.has_value() && offset_run(chunk->view()).has_value());  // an empty chunk is no run
+        return;
+    }
+    ASSERT_TRUE(chunk.has_value());
+    ASSERT_EQ(chunk->first_corrupt_row(), chunk->length());
+    const StringChunkReader reader(chunk->view());
+    const auto length = static_cast<std::int64_t>(expected.size());
+    for (std::int64_t from = 0; from < length; ++from) {
+        for (int count = 1; from + count <= length; ++count) {
+            const std::uint64_t valid = reader.valid_rows(from, count);
+            EXPECT_EQ(valid >> count, 0U) << from << "+" << count;  // no bit past the block
+            for (int i = 0; i < count; ++i) {
+                std::string_view text;
+                const bool read = ((valid >> i) & 1U) != 0 && reader.read_valid(from + i, text) == Cell::Value;
+                EXPECT_EQ(read ? std::optional<std::string>(text) : std::nullopt, expected[from + i])
+                    << from << "+" << i;
+            }
+        }
+    }
+    const std::string name = GetParam().name;
+    const bool plain = name == "utf8_sliced" || name == "utf8_without_nulls" || name == "large_utf8_without_nulls" ||
+                       name == "table_of_large_utf8_without_nulls";
+    const std::optional<OffsetRun> run = offset_run(chunk->view());
+    ASSERT_EQ(run.has_value(), plain);
+    if (run) {
+        Rows rows;
+        for (std::int64_t r = 0; r < run->length; ++r) {
+            const std::int64_t start = run->large ? run->offset<std::int64_t>(r) : run->offset<std::int32_t>(r);
+            const std::int64_t end = run->large ? run->offset<std::int64_t>(r + 1) : run->offset<std::int32_t>(r + 1);
+            rows.emplace_back(std::string(run->data + start, static_cast<std::size_t>(end - start)));
+        }
+        EXPECT_EQ(rows, expected);
+        std::int64_t after_the_first = 0;
+        for (std::size_t i = 1; i < expected.size(); ++i) {
+            after_the_first += static_cast<std::int64_t>(expected[i]->size());
+        }
+        EXPECT_EQ(run->bytes(1, run->length), after_the_first);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Strings, Layouts, ::testing::ValuesIn(kLayouts),
@@ -109,6 +173,57 @@ TEST(Layouts, AStreamReadsItsChunksInOrder) {
     EXPECT_EQ(walked.corrupt, (std::vector<std::int64_t>{2, 0, 2}));
     EXPECT_EQ(producer.twice, 0);
     EXPECT_EQ(producer.released, producer.made);
+}
+
+// ---- validity a word at a time ---------------------------------------------------
+
+TEST(BitsAt, GivesTheBitsOfEveryBlockAsBitIsSetDoes) {
+    // 19 bytes: blocks of up to 64 bits from every bit offset, across 9 bytes
+    // where the offset is not a multiple of 8, and never a byte past the last
+    // one a block needs (the sanitizers see one).
+    std::vector<std::uint8_t> bitmap;
+    for (unsigned i = 0; i < 19; ++i) {
+        bitmap.push_back(static_cast<std::uint8_t>(i * 37 + 11));
+    }
+    for (std::int64_t first = 0; first < 19 * 8; ++first) {
+        for (int count = 1; count <= 64 && first + count <= 19 * 8; ++count) {
+            const auto needed = static_cast<std::size_t>((first + count + 7) / 8);
+            const std::vector<std::uint8_t> exact(bitmap.begin(), bitmap.begin() + static_cast<std::ptrdiff_t>(needed));
+            std::uint64_t expected = 0;
+            for (int i = 0; i < count; ++i) {
+                expected |= std::uint64_t{bit_is_set(exact.data(), first + i)} << i;
+            }
+            ASSERT_EQ(bits_at(exact.data(), first, count), expected) << first << "+" << count;
+        }
+    }
+    EXPECT_EQ(bits_at(nullptr, 5, 64), ~std::uint64_t{0});
+    EXPECT_EQ(bits_at(nullptr, 5, 3), 7U);
+}
+
+TEST(Numbers, ValidRowsAWordAtATimeMatchRead) {
+    Producer p;
+    ArrowArray column = p.numbers<std::int16_t>({1, std::nullopt, 3, 4, std::nullopt, 6, 7}, 1);
+    Made made{p.schema("+s", {p.schema("s")}), p.table(column, {true, true, false, true, true}, 1)};
+    auto opened = ColumnChunks::of_array(&made.schema, &made.array, ColumnKind::Numbers, ChunkNames::Numbered);
+    ASSERT_TRUE(std::holds_alternative<ColumnChunks>(opened));
+    auto next = std::get<ColumnChunks>(opened).next();
+    auto& chunk = std::get<std::optional<Chunk>>(next);
+    ASSERT_TRUE(chunk.has_value());
+    const NumberChunkReader reader(chunk->view());
+    ASSERT_EQ(reader.length(), 4);
+    // Row r is item 2 + r (3, 4, null, 6), hidden where the table's bit
+    // valid[1 + r] is 0 (row 1).
+    EXPECT_EQ(reader.valid_rows(0, 4), 0b1001U);
+    for (std::int64_t row = 0; row < 4; ++row) {
+        double read = 0;
+        double valid = 0;
+        const bool value = reader.read(row, read) == Cell::Value;
+        EXPECT_EQ(value, ((reader.valid_rows(row, 1)) & 1U) != 0) << row;
+        if (value) {
+            EXPECT_EQ(reader.read_valid(row, valid), Cell::Value);
+            EXPECT_EQ(valid, read);
+        }
+    }
 }
 
 // ---- numbers ------------------------------------------------------------------

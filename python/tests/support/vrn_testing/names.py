@@ -91,6 +91,47 @@ def generate(count: int, seed: int = 20240601, invalid_share: float = 0.2) -> It
             yield _valid(rnd)
 
 
+_WORDS = ["object", "store", "replication", "controller", "k8s", "cluster", "event", "bridge", "identity",
+          "access", "manager", "x9", "pipeline", "scheduler"]
+_MULTI_BYTE = ["\u00e9t\u00e9", "\u0441\u0435\u0440\u0432\u0438\u0441", "\u540d\u524d", "\U0001f511", "\u00fc\u00df"]
+
+
+def _long_identifier(rnd: random.Random) -> str:
+    """An identifier of 3 to 7 words joined by '-' (about 20 to 60 bytes)."""
+    return "-".join(rnd.choice(_WORDS) for _ in range(rnd.randint(3, 7)))
+
+
+def _wide_valid(rnd: random.Random) -> str:
+    org = _uuid(rnd).upper() if rnd.random() < 0.5 else ""
+    return (
+        f"vrn:vlt:{_long_identifier(rnd)}:{rnd.choice(REGIONS)}:{org}:"
+        f"{_long_identifier(rnd)}/{_uuid(rnd).upper()}"
+    )
+
+
+_WIDE_INVALID: list[Callable[[random.Random], str]] = [
+    # multi-byte text where a field should be
+    lambda rnd: "vrn:vlt:" + rnd.choice(_MULTI_BYTE) + _wide_valid(rnd)[8:],
+    lambda rnd: _wide_valid(rnd).replace("/", "/" + rnd.choice(_MULTI_BYTE)),
+    lambda rnd: "".join(rnd.choice(_MULTI_BYTE) for _ in range(rnd.randint(5, 40))),
+    lambda rnd: "vrn:vlt:" + rnd.choice(_MULTI_BYTE) * rnd.randint(60, 200),  # often past 512 bytes
+    lambda rnd: rnd.choice(_INVALID)(rnd),
+]
+
+
+def generate_wide(count: int, seed: int = 20240602, invalid_share: float = 0.2) -> Iterator[str]:
+    """`count` names of another shape than generate()'s: every UUID in upper
+    case (so the canonical text differs from the name), services and resource
+    types of 20 to 60 bytes, and invalid names that are mostly multi-byte
+    text. The same ones for the same arguments."""
+    rnd = random.Random(seed)
+    for _ in range(count):
+        if rnd.random() < invalid_share:
+            yield rnd.choice(_WIDE_INVALID)(rnd)
+        else:
+            yield _wide_valid(rnd)
+
+
 def write(path: str, count: int, seed: int = 20240601, invalid_share: float = 0.2) -> None:
     """Writes `count` names to `path`, one per line."""
     with open(path, "w", encoding="utf-8", newline="\n") as out:
