@@ -1,6 +1,9 @@
 #include "runtime/attach.hpp"
 
+#include "runtime/fault.hpp"
+
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -115,6 +118,34 @@ void publish_process_state(PyObject* module) noexcept {
 int bind_to_host(const char* /*module_name*/) noexcept { return 0; }
 
 #endif
+
+PyObject* ConstantStrs::get(std::string_view text) {
+    const auto where = reinterpret_cast<std::uintptr_t>(text.data());
+    Entry& entry = entries_[((where >> 3) ^ (where >> 9) ^ text.size()) % kSlots];
+    {
+        std::lock_guard lock(mutex_);
+        if (entry.data == text.data() && entry.size == text.size()) {
+            Py_IncRef(entry.str);
+            return entry.str;
+        }
+    }
+    // Made outside the guard, then it takes the slot.
+    PyObject* made = PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    if (made == nullptr) {
+        null_result_fault();
+    }
+    PyObject* evicted = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        evicted = entry.str;
+        Py_IncRef(made);
+        entry = Entry{text.data(), text.size(), made};
+    }
+    if (evicted != nullptr) {
+        Py_DecRef(evicted);
+    }
+    return made;
+}
 
 void release(PyObject* object) noexcept {
     if (attach_count() > 0) {

@@ -17,13 +17,16 @@
 // module table is the one place the modules can meet.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <string_view>
 #include <vector>
 
 #include "runtime/once_cell.hpp"
+#include "runtime/shared_state.hpp"
 #include "runtime/python.hpp"
 
 namespace veltrane::runtime {
@@ -33,6 +36,27 @@ namespace veltrane::runtime {
 struct PendingReleases {
     std::mutex mutex;
     std::vector<PyObject*> objects;
+};
+
+// The strs of constant texts of the program (the error tokens), made once and
+// kept for the process: raising ValueError(token) makes no str. Keyed by where
+// the text is (a constant's bytes never change), in a small direct-mapped
+// table; a collision only costs a new str.
+class ConstantStrs {
+public:
+    // A new reference to the str of `text`, which must be a constant.
+    [[nodiscard]] PyObject* get(std::string_view text);
+
+private:
+    struct Entry {
+        const char* data = nullptr;
+        std::size_t size = 0;
+        PyObject* str = nullptr;
+    };
+    static constexpr std::size_t kSlots = 64;
+
+    std::array<Entry, kSlots> entries_{};
+    SharedStateMutex mutex_;
 };
 
 struct ProcessState {
@@ -62,6 +86,8 @@ struct ProcessState {
     InternedName name_dunder_name{"__name__"};
     InternedName name_dunder_all{"__all__"};
     InternedName name_add_note{"add_note"};
+
+    ConstantStrs constant_strs;
 
     // How many times a thread found a cell empty, waited on its guard and
     // then found it filled by another thread: evidence for the tests that

@@ -4,6 +4,7 @@
 
 #include "runtime/attach.hpp"
 #include "runtime/fault.hpp"
+#include "runtime/process.hpp"
 
 namespace veltrane::runtime {
 namespace {
@@ -32,9 +33,7 @@ PyErr PyErr::type_error(Text message) noexcept {
     return PyErr(LazyMessage{PyExc_TypeError, std::move(message)});
 }
 
-PyErr PyErr::value_error(std::string_view token) noexcept {
-    return PyErr(LazyMessage{PyExc_ValueError, Text(token)});
-}
+PyErr PyErr::value_error(std::string_view token) noexcept { return PyErr(LazyToken{token}); }
 
 PyErr PyErr::with_message(PyObject* builtin_type, Text message) noexcept {
     return PyErr(LazyMessage{builtin_type, std::move(message)});
@@ -85,6 +84,10 @@ void PyErr::raise_in_interpreter(PyErr&& error) {
 void PyErr::raise_state(State& state) {
     if (auto* materialised = std::get_if<Materialised>(&state)) {
         PyErr_SetRaisedException(materialised->instance.release_ownership());
+        return;
+    }
+    if (auto* token = std::get_if<LazyToken>(&state)) {
+        set_exception(PyExc_ValueError, process().constant_strs.get(token->token));
         return;
     }
     if (auto* message = std::get_if<LazyMessage>(&state)) {

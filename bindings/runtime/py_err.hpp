@@ -23,7 +23,8 @@ class PyErr {
 public:
     // Lazy `TypeError` with a message (binding failures).
     [[nodiscard]] static PyErr type_error(Text message) noexcept;
-    // Lazy `ValueError` whose single argument is an error token.
+    // Lazy `ValueError` whose single argument is an error token: a constant
+    // of the program, whose str is made once per process.
     [[nodiscard]] static PyErr value_error(std::string_view token) noexcept;
     // Lazy exception of a built-in type (`PyExc_*`, not owned) with a message.
     [[nodiscard]] static PyErr with_message(PyObject* builtin_type, Text message) noexcept;
@@ -65,6 +66,9 @@ private:
         PyObject* type;  // a built-in exception type; not owned
         Text text;
     };
+    struct LazyToken {
+        std::string_view token;  // a constant: ValueError(token)
+    };
     struct LazyTypeMismatch {
         OwnedRef object;
         OwnedRef expected_type;
@@ -76,7 +80,7 @@ private:
         OwnedRef instance;
     };
     // monostate: absent, only while the error is being materialised.
-    using State = std::variant<std::monostate, LazyMessage, LazyTypeMismatch, LazyPanic, Materialised>;
+    using State = std::variant<std::monostate, LazyToken, LazyMessage, LazyTypeMismatch, LazyPanic, Materialised>;
 
     explicit PyErr(State state) noexcept : state_(std::move(state)) {}
     // Raises the state and leaves it consumed (references released).
