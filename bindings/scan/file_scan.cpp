@@ -236,6 +236,7 @@ FileScan::Step FileScan::step() {
                 }
                 if (lane2_ran_) {
                     scanner_.absorb(lane2_);
+                    ++taken_over_;
                     at_ = lane2_stop_;
                 } else {
                     at_ = head_end_;

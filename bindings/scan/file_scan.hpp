@@ -90,6 +90,8 @@ public:
     // The bytes of the source read so far.
     [[nodiscard]] std::uint64_t bytes_read() const noexcept { return read_; }
     [[nodiscard]] int error() const noexcept { return error_; }
+    // The rounds whose second lane ran apart and was taken over.
+    [[nodiscard]] std::uint64_t lanes_taken_over() const noexcept { return taken_over_; }
 
 private:
     struct Piece {
@@ -114,6 +116,7 @@ private:
     std::uint64_t read_ = 0;
     bool at_end_ = false;
     int error_ = 0;
+    std::uint64_t taken_over_ = 0;
 
     Phase phase_ = Phase::Idle;
     std::size_t at_ = 0;  // lane 1's place in the piece it is in

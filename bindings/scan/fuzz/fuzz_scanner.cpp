@@ -8,8 +8,13 @@
 // to the ending; a last line without "\n" counts, whole (a "\r" at its end is
 // part of the name); the first line that is not UTF-8 ends the source.
 //
+// The same input is then read as a file in pieces (FileScan: two pieces a
+// round, the second scanned on another thread where the output allows, the
+// reads coming back short at random) and must give the same again.
+//
 // Input: byte 0 picks the command, --json, whether order is kept and the
-// source label; byte 1 seeds the block cuts; the rest is the input.
+// source label; byte 1 seeds the block cuts, the piece size and the reads;
+// the rest is the input.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -21,6 +26,7 @@
 
 #include "fuzz_check.hpp"
 #include "reference_utf8.hpp"
+#include "scan/file_scan.hpp"
 #include "scan/name_scanner.hpp"
 #include "veltrane_kernel/vrn.hpp"
 
@@ -295,6 +301,51 @@ Scanned run_scanner(std::string_view input, const Options& options, std::uint8_t
     return {scanner.counts(), scanner.undecodable_line(), scanner.line()};
 }
 
+// Memory read as a file, each read shorter than asked at random.
+class ShortReads final : public veltrane::scan::ByteSource {
+public:
+    ShortReads(std::string_view bytes, std::uint64_t seed) noexcept : bytes_(bytes), seed_(seed) {}
+
+    std::int64_t read_at(char* into, std::size_t size, std::uint64_t offset) noexcept override {
+        if (offset >= bytes_.size()) {
+            return 0;
+        }
+        // The two lanes read at once: the draw depends on the offset alone.
+        const std::uint64_t draw = (offset + seed_) * 6364136223846793005ull >> 40;
+        const std::size_t most = (draw & 1) != 0 ? size : 1 + draw % 9;
+        const std::size_t got = std::min({size, most, bytes_.size() - static_cast<std::size_t>(offset)});
+        std::copy_n(bytes_.data() + offset, got, into);
+        return static_cast<std::int64_t>(got);
+    }
+
+private:
+    std::string_view bytes_;
+    std::uint64_t seed_;
+};
+
+Scanned run_file_scan(std::string_view input, const Options& options, std::uint8_t seed, Comparer& comparer) {
+    NameScanner scanner(options.command, options.json, options.keep_order);
+    scanner.start_source(options.text_label, options.json_label);
+    ShortReads source(input, seed);
+    static constexpr std::size_t kPieces[] = {1, 2, 3, 5, 8, 13, 31, 64, 200, 600, 1500, 5000};
+    veltrane::scan::FileScan scan(scanner, source, 0, kPieces[seed % std::size(kPieces)]);
+    while (true) {
+        const veltrane::scan::FileScan::Step step = scan.step();
+        FUZZ_CHECK(step != veltrane::scan::FileScan::Step::Failed);
+        comparer.take(scanner.output());
+        if (step == veltrane::scan::FileScan::Step::Done || scanner.undecodable_line() != 0) {
+            break;
+        }
+    }
+    FUZZ_CHECK(scan.bytes_read() <= input.size());
+    if (scanner.undecodable_line() == 0) {
+        FUZZ_CHECK(scan.bytes_read() == input.size());
+        scanner.end_source();
+        comparer.take(scanner.output());
+    }
+    return {scanner.counts(), scanner.undecodable_line(), scanner.line()};
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -313,6 +364,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     comparer.finish();  // the same bytes on each stream
     if (options.keep_order) {
         FUZZ_CHECK(comparer.runs().runs == expected.written.runs);  // in the order of the names
+    }
+
+    // After a round, the output of both lanes is pending at once.
+    const std::size_t largest_record = 6 * MAX_VRN_LEN + 2 * options.json_label.size() + 512;
+    Comparer in_pieces(expected.written, Output::kFlushBytes + 2 * largest_record);
+    const Scanned pieces = run_file_scan(input, options, data[1], in_pieces);
+    FUZZ_CHECK(pieces.undecodable == expected.undecodable);
+    FUZZ_CHECK(pieces.counts == expected.counts);
+    FUZZ_CHECK(pieces.next_line == expected.next_line);
+    in_pieces.finish();
+    if (options.keep_order) {
+        FUZZ_CHECK(in_pieces.runs().runs == expected.written.runs);
     }
     return 0;
 }
