@@ -18,10 +18,15 @@ PYTHONUNBUFFERED (which would make the plain loop write line by line).
 
 With --long it also runs the inputs that show flat memory: ten million names
 (970 MB) and a single line of 1 GB, giving the time and the peak resident
-memory (VmHWM) of each.
+memory (VmHWM) of each; and ten million names again with the command held to
+one core (its affinity), which shows what the second core gives.
+
+--before VRN times another `vrn` (say, an install of an earlier tree) in the
+same run, each case right beside this one's.
 
     scripts/bench-throughput                   # installs into .venv, then runs this
     python python/benchmarks/throughput.py --repeat 5 --long
+    python python/benchmarks/throughput.py --vrn .venv/bin/vrn --before ../before/.venv/bin/vrn
 """
 
 from __future__ import annotations
@@ -53,14 +58,20 @@ sys.exit(status)
 """
 
 
-def timed(command: list[str], output: Path, repeat: int) -> tuple[float, float]:
+def one_core() -> set[int]:
+    """The first processor this process may run on."""
+    return {min(os.sched_getaffinity(0))}
+
+
+def timed(command: list[str], output: Path, repeat: int, cores: set[int] | None = None) -> tuple[float, float]:
     """The shortest wall time and the shortest processor time (user and
-    system) of `repeat` runs; the exit status must be 0 or 1."""
+    system) of `repeat` runs, on `cores` if given; the exit status must be 0 or 1."""
     walls, cpus = [], []
+    pin = (lambda: os.sched_setaffinity(0, cores)) if cores else None
     for _ in range(repeat):
         with open(output, "wb") as out:
             start = time.perf_counter()
-            child = subprocess.Popen(command, stdout=out, env=CHILD_ENV)
+            child = subprocess.Popen(command, stdout=out, env=CHILD_ENV, preexec_fn=pin)
             _, status, usage = os.wait4(child.pid, 0)
             walls.append(time.perf_counter() - start)
         cpus.append(usage.ru_utime + usage.ru_stime)
@@ -110,12 +121,25 @@ def one_line_sample(directory: Path, size: int) -> Path:
     return path
 
 
-def peak_run(python: str, argv: list[str]) -> tuple[float, float, int]:
+def python_of(vrn: str) -> str:
+    """The interpreter of an installed `vrn` script (its #! line)."""
+    try:
+        with open(shutil.which(vrn) or vrn, "rb") as script:
+            first = script.readline()
+    except OSError:
+        return sys.executable
+    return first[2:].decode().strip() if first.startswith(b"#!") and b"python" in first else sys.executable
+
+
+def peak_run(python: str, argv: list[str], cores: set[int] | None = None) -> tuple[float, float, int]:
     """Wall time, processor time and peak resident memory (KiB) of one run
-    of `vrn ARGV...` (in a wrapper that reads its own VmHWM at the end)."""
+    of `vrn ARGV...` (in a wrapper that reads its own VmHWM at the end), on
+    `cores` if given."""
     start = time.perf_counter()
+    pin = (lambda: os.sched_setaffinity(0, cores)) if cores else None
     child = subprocess.Popen(
-        [python, "-c", PEAK_SCRIPT, *argv], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=CHILD_ENV
+        [python, "-c", PEAK_SCRIPT, *argv], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=CHILD_ENV,
+        preexec_fn=pin,
     )
     _, status, usage = os.wait4(child.pid, 0)
     wall = time.perf_counter() - start
@@ -132,14 +156,18 @@ def main() -> int:
     parser.add_argument("--long", action="store_true", help="also ten million names and a line of 1 GB")
     parser.add_argument("--dir", type=Path, default=HERE.parents[1] / "build" / "bench-throughput", help="work folder")
     parser.add_argument("--vrn", default=shutil.which("vrn") or "vrn", help="the vrn command to time")
+    parser.add_argument("--before", metavar="VRN", help="another vrn command to time beside it, in the same run")
     args = parser.parse_args()
     args.dir.mkdir(parents=True, exist_ok=True)
     python = sys.executable
     plain = [python, str(HERE / "plain_check.py")]
+    commands = [("vrn", args.vrn)] + ([("before", args.before)] if args.before else [])
 
     empty = args.dir / "empty.txt"
     empty.write_bytes(b"")
-    vrn_start = timed([args.vrn, "check", "-f", str(empty)], args.dir / "empty.out", args.repeat * 3)
+    starts = {}
+    for name, vrn in commands:
+        starts[name] = timed([vrn, "check", "-f", str(empty)], args.dir / "empty.out", args.repeat * 3)
     plain_start = timed([*plain, str(empty)], args.dir / "empty.out", args.repeat * 3)
 
     one_in_five = sample(args.dir, args.count, 0.2)
@@ -151,35 +179,48 @@ def main() -> int:
     n = args.count
     print(f"{n:,} names per case; best of {args.repeat} runs; Python {platform.python_version()}, "
           f"{platform.machine()}, {os.cpu_count()} cores, load average {os.getloadavg()[0]:.1f}")
-    print(f"start-up (an empty file): vrn check {vrn_start[0] * 1e3:.0f} ms wall, {vrn_start[1] * 1e3:.0f} ms cpu; "
-          f"plain loop {plain_start[0] * 1e3:.0f} ms wall, {plain_start[1] * 1e3:.0f} ms cpu")
+    for name, (wall, cpu) in starts.items():
+        print(f"start-up (an empty file): {name} check {wall * 1e3:.0f} ms wall, {cpu * 1e3:.0f} ms cpu")
+    print(f"start-up (an empty file): plain loop {plain_start[0] * 1e3:.0f} ms wall, {plain_start[1] * 1e3:.0f} ms cpu")
     print("names per second, and how many times the plain loop's; net: less each command's start-up")
-    print(f"{'':<24} {'vrn wall':>11} {'plain wall':>11} {'ratio':>6} {'vrn cpu':>11} {'plain cpu':>11} {'ratio':>6}"
+    print(f"{'':<31} {'vrn wall':>11} {'plain wall':>11} {'ratio':>6} {'vrn cpu':>11} {'plain cpu':>11} {'ratio':>6}"
           f" {'net vrn cpu':>12} {'net ratio':>9}")
     for label, files, options in cases:
-        vrn_out, plain_out = args.dir / "vrn-check.out", args.dir / "plain-check.out"
-        vrn_wall, vrn_cpu = timed([args.vrn, "check", *options, *[f"-f{path}" for path in files]], vrn_out, args.repeat)
+        plain_out = args.dir / "plain-check.out"
         plain_wall, plain_cpu = timed([*plain, *options, *files], plain_out, args.repeat)
-        if reported_lines(vrn_out) != reported_lines(plain_out):
-            sys.exit(f"{label}: the two report different lines: compare {vrn_out} and {plain_out}")
-        net_vrn = max(vrn_cpu - vrn_start[1], 1e-9)
         net_plain = plain_cpu - plain_start[1]
-        print(
-            f"{label:<24} {n / vrn_wall:11,.0f} {n / plain_wall:11,.0f} {plain_wall / vrn_wall:5.1f}x"
-            f" {n / vrn_cpu:11,.0f} {n / plain_cpu:11,.0f} {plain_cpu / vrn_cpu:5.1f}x"
-            f" {n / net_vrn:12,.0f} {net_plain / net_vrn:8.1f}x"
-        )
+        for name, vrn in commands:
+            vrn_out = args.dir / f"{name}-check.out"
+            vrn_wall, vrn_cpu = timed([vrn, "check", *options, *[f"-f{path}" for path in files]], vrn_out, args.repeat)
+            if reported_lines(vrn_out) != reported_lines(plain_out):
+                sys.exit(f"{label}: the two report different lines: compare {vrn_out} and {plain_out}")
+            net_vrn = max(vrn_cpu - starts[name][1], 1e-9)
+            row = label if name == "vrn" else f"{label} ({name})"
+            print(
+                f"{row:<31} {n / vrn_wall:11,.0f} {n / plain_wall:11,.0f} {plain_wall / vrn_wall:5.1f}x"
+                f" {n / vrn_cpu:11,.0f} {n / plain_cpu:11,.0f} {plain_cpu / vrn_cpu:5.1f}x"
+                f" {n / net_vrn:12,.0f} {net_plain / net_vrn:8.1f}x"
+            )
 
     if args.long:
         print("long inputs (two runs each: the first may read from disk, the second from the page cache):")
         ten_million = sample(args.dir, 10_000_000, 0.2)
         one_line = one_line_sample(args.dir, 1 << 30)
-        for label, path in [("ten million names", ten_million), ("one line of 1 GiB", one_line)]:
-            size = path.stat().st_size
-            for run in (1, 2):
-                wall, cpu, peak = peak_run(python, ["check", "-f", str(path)])
-                print(f"  {label:<20} {size / 1e6:6.0f} MB  run {run}: {wall:6.2f} s wall  {cpu:6.2f} s cpu  "
-                      f"peak resident memory {peak / 1024:5.1f} MiB")
+        for name, vrn in commands:
+            vrn_python = python_of(vrn)
+            for label, path in [("ten million names", ten_million), ("one line of 1 GiB", one_line)]:
+                size = path.stat().st_size
+                for run in (1, 2):
+                    wall, cpu, peak = peak_run(vrn_python, ["check", "-f", str(path)])
+                    print(f"  {name:<6} {label:<20} {size / 1e6:6.0f} MB  run {run}: {wall:6.2f} s wall  "
+                          f"{cpu:6.2f} s cpu  peak resident memory {peak / 1024:5.1f} MiB")
+        print(f"ten million names, best of {args.repeat}, on both cores and held to one (the second core's gain):")
+        for name, vrn in commands:
+            command = [vrn, "check", "-f", str(ten_million)]
+            both = timed(command, args.dir / f"{name}-check.out", args.repeat)
+            one = timed(command, args.dir / f"{name}-check.out", args.repeat, one_core())
+            print(f"  {name:<6} both cores {both[0]:6.3f} s wall {both[1]:6.3f} s cpu;  one core {one[0]:6.3f} s wall "
+                  f"{one[1]:6.3f} s cpu;  {one[0] / both[0]:4.2f}x")
     return 0
 
 
