@@ -5,6 +5,8 @@ their lines whatever the blocks they are read in; and what cannot be read."""
 from __future__ import annotations
 
 import os
+import subprocess
+import sys
 from pathlib import Path
 
 import pytest
@@ -135,3 +137,105 @@ def test_memory_stays_flat_as_the_input_grows(tmp_path: Path) -> None:
     large.write_bytes(block * 200_000)
     growth_kib = peak_memory_kib("check", "-f", str(large)) - peak_memory_kib("check", "-f", str(small))
     assert growth_kib < 10_000, f"peak memory grew by {growth_kib} KiB"
+
+
+def large_sample(size: int) -> bytes:
+    """Generated names (one in five invalid, some of them long or multi-byte
+    text) with every line ending, to `size` bytes and a little past; the last
+    line has no line feed."""
+    from vrn_testing import names
+
+    lines, total = [], 0
+    for i, name in enumerate(names.generate(size // 60)):
+        line = name.encode() + (b"\r\n" if i % 7 == 3 else b"\r" if i % 29 == 5 else b"\n")
+        lines.append(line)
+        total += len(line)
+        if total > size:
+            break
+    return b"".join(lines) + VALID.encode()
+
+
+@pytest.fixture(scope="module")
+def large_file(tmp_path_factory: pytest.TempPathFactory) -> Path:
+    path = tmp_path_factory.mktemp("large") / "names.txt"
+    path.write_bytes(large_sample(sources.PARALLEL_BYTES + (1 << 20)))
+    return path
+
+
+@pytest.mark.parametrize(
+    "argv",
+    [["check"], ["check", "--json", "--stats"], ["canon"], ["fields", "--json"], ["cedar", "--stats"]],
+    ids=" ".join,
+)
+def test_a_large_file_is_reported_as_standard_input_is(large_file: Path, argv: list[str]) -> None:
+    # Standard output and standard error apart: the file is scanned on both
+    # cores for every command.
+    from_file = run_vrn(*argv, "-f", str(large_file))
+    from_stdin = run_vrn(*argv, stdin=large_file.read_bytes())
+    assert from_file.returncode == from_stdin.returncode == 1
+    label, json_label = str(large_file).encode(), f'"{large_file}"'.encode()
+    for got, expected in [(from_file.stdout, from_stdin.stdout), (from_file.stderr, from_stdin.stderr)]:
+        assert got == expected.replace(b'"<stdin>"', json_label).replace(b"<stdin>", label)
+
+
+@pytest.mark.parametrize("argv", [["check"], ["canon"], ["cedar", "--json"]])
+def test_a_large_file_keeps_the_order_of_the_names_where_the_streams_meet(
+    large_file: Path, argv: list[str]
+) -> None:
+    def merged(*options: str, stdin: bytes = b"") -> subprocess.CompletedProcess[bytes]:
+        command = [sys.executable, "-m", "veltrane_vrn", *argv, *options]
+        return subprocess.run(command, input=stdin, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
+
+    from_file = merged("-f", str(large_file))
+    from_stdin = merged(stdin=large_file.read_bytes())
+    assert from_file.returncode == from_stdin.returncode == 1
+    assert from_file.stdout == from_stdin.stdout.replace(b'"<stdin>"', f'"{large_file}"'.encode()).replace(
+        b"<stdin>", str(large_file).encode()
+    )
+
+
+@pytest.mark.parametrize("where", [0.1, 0.3, 0.7, 0.99])
+def test_a_line_that_is_not_utf8_stops_a_large_file_where_it_stands(tmp_path: Path, where: float) -> None:
+    data = large_sample(sources.PARALLEL_BYTES + (1 << 20))
+    cut = data.index(b"\n", int(len(data) * where)) + 1
+    path = tmp_path / "names.txt"
+    path.write_bytes(data[:cut] + b"vrn:\xff\xfe\r\n" + data[cut:])
+    from_file = run_vrn("check", "--stats", "-f", str(path))
+    from_stdin = run_vrn("check", "--stats", stdin=path.read_bytes())
+    line = data[:cut].count(b"\n") + 1
+    assert (from_file.returncode, from_file.stderr) == (2, f"vrn: {path}:{line}: not valid UTF-8\n".encode())
+    assert from_file.stdout == from_stdin.stdout.replace(b"<stdin>", str(path).encode())
+
+
+def test_feed_file_reads_from_the_offset_and_leaves_it(tmp_path: Path) -> None:
+    from veltrane_vrn._native import NameScanner
+
+    data = large_sample(3 << 20)
+    path = tmp_path / "names.txt"
+    path.write_bytes(b"skipped\n" + data)
+    whole = NameScanner("check")
+    whole.start_source(b"F", b'"F"')
+    at, expected = 0, b""
+    while at < len(data):
+        at = whole.feed(data, at)
+        expected += b"".join(chunk for _, chunk in whole.take())
+    whole.end_source()
+    expected += b"".join(chunk for _, chunk in whole.take())
+
+    scanner = NameScanner("check")
+    scanner.start_source(b"F", b'"F"')
+    fd = os.open(path, os.O_RDONLY)
+    try:
+        os.lseek(fd, len(b"skipped\n"), os.SEEK_SET)
+        got, read = b"", []
+        while (done := scanner.feed_file(fd)) is not None:
+            read.append(done)
+            got += b"".join(chunk for _, chunk in scanner.take())
+        assert os.lseek(fd, 0, os.SEEK_CUR) == len(b"skipped\n")
+    finally:
+        os.close(fd)
+    scanner.end_source()
+    got += b"".join(chunk for _, chunk in scanner.take())
+    assert got == expected
+    assert scanner.counts() == whole.counts()
+    assert read == sorted(read) and read[-1] == len(data)
