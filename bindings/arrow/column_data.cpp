@@ -11,9 +11,9 @@ namespace veltrane::arrow {
 namespace {
 
 // Huge pages are 2 MiB on the systems that have them; a block is put on them
-// from a few of them on (below that, the page faults cost little).
+// from one of them on (below that, the page faults cost little).
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
-constexpr std::size_t kHugeBlock = 4 * kHugePage;
+constexpr std::size_t kHugeBlock = kHugePage;
 
 void set_bit(std::vector<std::uint8_t>& bitmap, std::size_t i, bool value) {
     if (value) {

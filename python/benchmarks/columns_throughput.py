@@ -2,6 +2,8 @@
 on a slow machine; run it when the machine is quiet and read the best round).
 
     python columns_throughput.py [--names N] [--repeat R] [--dask-rows N] [--no-dask]
+    python columns_throughput.py --rows [--builds DIR...] [--names N] [--repeat R] [--rounds K]
+    python columns_throughput.py --write-names DIR [--names N]
 
 1. vrn_error_kind over one pyarrow array of N names (default one million, one
    in five invalid) on one thread, in ns per name, against
@@ -11,12 +13,26 @@ on a slow machine; run it when the machine is quiet and read the best round).
 3. Dask: a Parquet dataset checked with map_partitions on a LocalCluster of
    1 and 2 worker processes, against a plain loop of per-call calls over the
    same rows in this process.
+
+With --rows, the row loops instead: on the project's names (generate()) and
+on names of another shape (generate_wide(): upper-case UUIDs, long services,
+multi-byte invalid text), in ns per name, vrn_error_kind against the map of
+the per-call function, vrn_canonicalize(errors="null") against the per-call
+loop that turns ValueError into None, and vrn_fields and the Cedar columns.
+--builds DIR... runs those figures for several build folders (each one's
+`bindings` put first on the path) in child processes taking turns, round after
+round, and keeps each one's best: before and after in the same run. The
+kernel work alone over the same names is row_loop_bench's (C++), over the
+files --write-names writes.
 """
 
 from __future__ import annotations
 
 import argparse
 import itertools
+import json
+import os
+import subprocess
 import sys
 import tempfile
 import threading
@@ -29,7 +45,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "support"
 
 import pyarrow as pa  # noqa: E402
 import veltrane_py_bindings as per_call  # noqa: E402
-from vrn_testing.names import generate  # noqa: E402
+from vrn_testing.names import generate, generate_wide  # noqa: E402
 
 from veltrane_vrn import columns  # noqa: E402
 
@@ -92,13 +108,101 @@ def dask_figures(rows: int, repeat: int) -> list[tuple[str, float]]:
     return figures
 
 
+SETS = {"project": generate, "wide": generate_wide}
+
+
+def canonical_or_none(text: str) -> str | None:
+    try:
+        return per_call.vrn_canonicalize(text)
+    except ValueError:
+        return None
+
+
+def row_figures(count: int, repeat: int) -> dict[str, float]:
+    """ns per name of each row figure, best of `repeat`, for both sets: by the
+    wall clock, and by the processor time of the process ("(cpu)", steadier on
+    a shared machine, and what row_loop_bench reports)."""
+    figures = {}
+    for label, make in SETS.items():
+        texts = list(make(count))
+        array = pa.array(texts, pa.string())
+        assert columns.vrn_error_kind(array).to_pylist() == list(map(per_call.vrn_error_kind, texts))
+        assert columns.vrn_canonicalize(array, errors="null").to_pylist() == list(map(canonical_or_none, texts))
+        runs: dict[str, Callable[[], Any]] = {
+            "vrn_error_kind column": lambda: columns.vrn_error_kind(array),
+            "list(map(vrn_error_kind, names))": lambda: list(map(per_call.vrn_error_kind, texts)),
+            "vrn_canonicalize column, errors=null": lambda: columns.vrn_canonicalize(array, errors="null"),
+            "per-call vrn_canonicalize loop, None on error": lambda: list(map(canonical_or_none, texts)),
+            "vrn_fields column, errors=null": lambda: columns.vrn_fields(array, errors="null"),
+            "vrn_cedar_entity_type column, errors=null": lambda: columns.vrn_cedar_entity_type(array, errors="null"),
+            "vrn_cedar_entity_id column, errors=null": lambda: columns.vrn_cedar_entity_id(array, errors="null"),
+        }
+        for name, run in runs.items():
+            walls, cpus = [], []
+            for _ in range(repeat):
+                wall, cpu = time.perf_counter(), time.process_time()
+                run()
+                cpus.append(time.process_time() - cpu)
+                walls.append(time.perf_counter() - wall)
+            figures[f"{label}: {name}"] = min(walls) / len(texts) * 1e9
+            figures[f"{label}: {name} (cpu)"] = min(cpus) / len(texts) * 1e9
+    return figures
+
+
+def compare_builds(builds: list[str], count: int, repeat: int, rounds: int) -> None:
+    best_of: dict[str, dict[str, float]] = {build: {} for build in builds}
+    for _ in range(rounds):
+        for build in builds:
+            env = dict(os.environ, PYTHONPATH=os.pathsep.join([str(Path(build) / "bindings"), os.environ.get("PYTHONPATH", "")]))
+            out = subprocess.run([sys.executable, __file__, "--rows", "--json", "--names", str(count), "--repeat", str(repeat)],
+                                 env=env, check=True, capture_output=True, text=True).stdout
+            for name, value in json.loads(out).items():
+                best_of[build][name] = min(value, best_of[build].get(name, value))
+    print(f"{count} names a set, best of {rounds} rounds x {repeat} runs, builds taking turns; ns per name")
+    names = list(best_of[builds[0]])
+    width = max(map(len, names))
+    print(f"{'':{width}} " + " ".join(f"{Path(b).name:>14}" for b in builds))
+    for name in names:
+        print(f"{name:{width}} " + " ".join(f"{best_of[b][name]:14.1f}" for b in builds))
+    for build in builds:
+        f = best_of[build]
+        for label in SETS:
+            for clock in ("", " (cpu)"):
+                kind = f[f"{label}: list(map(vrn_error_kind, names)){clock}"] / f[f"{label}: vrn_error_kind column{clock}"]
+                canon = (f[f"{label}: per-call vrn_canonicalize loop, None on error{clock}"]
+                         / f[f"{label}: vrn_canonicalize column, errors=null{clock}"])
+                print(f"{Path(build).name}, {label}{clock}: vrn_error_kind column {kind:.2f}x the map; "
+                      f"vrn_canonicalize column {canon:.2f}x the per-call loop")
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--names", type=int, default=1_000_000)
     parser.add_argument("--repeat", type=int, default=5)
     parser.add_argument("--dask-rows", type=int, default=2_000_000)
     parser.add_argument("--no-dask", action="store_true")
+    parser.add_argument("--rows", action="store_true", help="the row-loop figures (see above)")
+    parser.add_argument("--json", action="store_true", help="with --rows: print them as JSON")
+    parser.add_argument("--builds", nargs="+", help="with --rows: build folders to compare in one run")
+    parser.add_argument("--rounds", type=int, default=3, help="with --builds: rounds of turns")
+    parser.add_argument("--write-names", metavar="DIR", help="write both sets of names, one a line, for row_loop_bench")
     options = parser.parse_args()
+    if options.write_names:
+        for label, make in SETS.items():
+            with open(Path(options.write_names) / f"{label}.txt", "w", encoding="utf-8", newline="\n") as out:
+                out.writelines(name + "\n" for name in make(options.names))
+        return 0
+    if options.rows and options.builds:
+        compare_builds(options.builds, options.names, options.repeat, options.rounds)
+        return 0
+    if options.rows:
+        figures = row_figures(options.names, options.repeat)
+        if options.json:
+            print(json.dumps(figures))
+        else:
+            for name, value in figures.items():
+                print(f"{name:60} {value:8.1f} ns/name")
+        return 0
 
     texts = list(generate(options.names))
     array = pa.array(texts, pa.string())
