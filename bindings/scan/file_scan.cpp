@@ -49,11 +49,13 @@ std::size_t count_line_feeds(const char* at, std::size_t size) noexcept {
     return count + static_cast<std::size_t>(std::count(at, at + size, '\n'));
 }
 
-FileScan::FileScan(NameScanner& scanner, ByteSource& source, std::uint64_t offset, std::size_t piece_bytes)
+FileScan::FileScan(NameScanner& scanner, ByteSource& source, std::uint64_t offset, std::size_t piece_bytes,
+                   Helper helper)
     : scanner_(scanner),
       source_(source),
       piece_bytes_(std::max<std::size_t>(piece_bytes, 1)),
       apart_(scanner.can_scan_apart()),
+      helper_mode_(helper),
       offset_(offset),
       lane2_(scanner.make_helper()) {
     first_.bytes.reset(new char[piece_bytes_]);
@@ -68,7 +70,8 @@ FileScan::~FileScan() {
     }
     {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return !job_; });
+        posted_ = false;
+        changed_.wait(lock, [this] { return !busy_; });
         quit_ = true;
     }
     changed_.notify_all();
@@ -95,19 +98,21 @@ void FileScan::fill(Piece& piece, std::uint64_t offset) noexcept {
 void FileScan::run_helper() {
     std::unique_lock lock(mutex_);
     while (true) {
-        changed_.wait(lock, [this] { return job_ || quit_; });
-        if (!job_) {
+        changed_.wait(lock, [this] { return posted_ || quit_; });
+        if (!posted_) {
             return;
         }
+        posted_ = false;
+        busy_ = true;
         lock.unlock();
         scan_second_piece();
         lock.lock();
-        job_ = false;
+        busy_ = false;
         changed_.notify_all();
     }
 }
 
-// On the helper thread (or, if it could not be started, the caller's).
+// On the helper thread.
 void FileScan::scan_second_piece() {
     fill(second_, round_offset_ + piece_bytes_);
     {
@@ -149,20 +154,19 @@ void FileScan::start_round() {
     lane2_stop_ = 0;
     second_.size = 0;
     second_.error = 0;
-    bool inline_helper = false;
     if (apart_) {
         scanner_.lend_source(lane2_);
-        if (!helper_.joinable()) {
+        if (helper_mode_ != Helper::None && !helper_.joinable()) {
             try {
                 helper_ = std::thread([this] { run_helper(); });
             } catch (const std::system_error&) {
-                inline_helper = true;  // no thread to be had: the lanes run one after the other
+                // No thread to be had: lane 1 takes every second piece itself.
             }
         }
-        if (!inline_helper) {
+        if (helper_.joinable()) {
             {
                 std::lock_guard lock(mutex_);
-                job_ = true;
+                posted_ = true;
                 first_filled_ = false;
             }
             changed_.notify_all();
@@ -175,15 +179,27 @@ void FileScan::start_round() {
             first_filled_ = true;
         }
         changed_.notify_all();
-        if (inline_helper) {
-            scan_second_piece();
-        }
     }
 }
 
-void FileScan::wait_for_helper() {
+bool FileScan::take_back_second_piece() {
+    if (!helper_.joinable()) {
+        return true;
+    }
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return !job_; });
+    if (posted_ && helper_mode_ == Helper::TakenBack) {
+        posted_ = false;
+        return true;
+    }
+    changed_.wait(lock, [this] { return !posted_ && !busy_; });
+    return false;
+}
+
+void FileScan::read_second_piece_here() {
+    if (first_.error == 0 && first_.size == piece_bytes_) {
+        fill(second_, round_offset_ + piece_bytes_);
+        head_end_ = second_.size;  // lane 1 goes on through all of it
+    }
 }
 
 bool FileScan::must_write_out() const noexcept { return scanner_.output().must_stop(); }
@@ -203,7 +219,7 @@ FileScan::Step FileScan::step() {
                 phase_ = Phase::FirstPiece;
                 at_ = 0;
                 if (first_.error != 0) {
-                    wait_for_helper();
+                    (void)take_back_second_piece();
                     error_ = first_.error;
                     phase_ = Phase::Idle;
                 }
@@ -213,8 +229,11 @@ FileScan::Step FileScan::step() {
                 if (at_ < first_.size || undecodable()) {
                     return Step::More;
                 }
-                if (apart_) {
-                    wait_for_helper();
+                // The helper's part, unless it has not begun: then, on a busy
+                // machine that gave it no processor, lane 1 takes the piece on
+                // rather than wait for it.
+                if (apart_ && take_back_second_piece()) {
+                    read_second_piece_here();
                 }
                 read_ += first_.size;
                 offset_ += first_.size;

@@ -18,7 +18,9 @@
 // unfinished last line (NameScanner::absorb), and the next round goes on from
 // there. Lane 2 runs only where its output may follow lane 1's
 // (NameScanner::can_scan_apart); otherwise the rounds read one piece and scan
-// it serially.
+// it serially. When lane 1 is done with the first piece before the helper has
+// taken up the second (a busy machine gave it no processor), lane 1 reads and
+// scans the second piece itself rather than wait.
 //
 // Memory stays flat: two pieces, and each lane stops when its pending output
 // reaches the flush limit, as the serial scan does. The caller writes out the
@@ -75,9 +77,16 @@ public:
         Failed,  // a read failed: error() gives its number; nothing is pending
     };
 
+    // Who scans the second pieces.
+    enum class Helper {
+        TakenBack,  // the helper thread, unless lane 1 gets there first
+        Always,     // the helper thread: lane 1 waits for it (for the tests)
+        None,       // lane 1 (as when no thread can be started)
+    };
+
     // Scans `source` from `offset` into `scanner`, whose source was started.
     FileScan(NameScanner& scanner, ByteSource& source, std::uint64_t offset,
-             std::size_t piece_bytes = kPieceBytes);
+             std::size_t piece_bytes = kPieceBytes, Helper helper = Helper::TakenBack);
     ~FileScan();  // waits for the helper thread
     FileScan(const FileScan&) = delete;
     FileScan& operator=(const FileScan&) = delete;
@@ -105,13 +114,17 @@ private:
     void start_round();
     void run_helper();
     void scan_second_piece();
-    void wait_for_helper();
+    // Whether lane 1 is to take the second piece itself (the helper has not
+    // taken it up, or there is no helper); else waits until the helper is done.
+    bool take_back_second_piece();
+    void read_second_piece_here();
     [[nodiscard]] bool must_write_out() const noexcept;
 
     NameScanner& scanner_;
     ByteSource& source_;
     const std::size_t piece_bytes_;
     const bool apart_;
+    const Helper helper_mode_;
     std::uint64_t offset_;
     std::uint64_t read_ = 0;
     bool at_end_ = false;
@@ -134,7 +147,8 @@ private:
     std::thread helper_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    bool job_ = false;         // a round for the helper to work on
+    bool posted_ = false;  // a second piece for the helper to take up
+    bool busy_ = false;    // the helper is at work on one
     bool first_filled_ = false;
     bool quit_ = false;
 };

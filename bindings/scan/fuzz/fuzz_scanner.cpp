@@ -9,8 +9,9 @@
 // part of the name); the first line that is not UTF-8 ends the source.
 //
 // The same input is then read as a file in pieces (FileScan: two pieces a
-// round, the second scanned on another thread where the output allows, the
-// reads coming back short at random) and must give the same again.
+// round, the second scanned on another thread where the output allows, or
+// taken back by the first, or no thread at all; the reads coming back short
+// at random) and must give the same again.
 //
 // Input: byte 0 picks the command, --json, whether order is kept and the
 // source label; byte 1 seeds the block cuts, the piece size and the reads;
@@ -328,7 +329,10 @@ Scanned run_file_scan(std::string_view input, const Options& options, std::uint8
     scanner.start_source(options.text_label, options.json_label);
     ShortReads source(input, seed);
     static constexpr std::size_t kPieces[] = {1, 2, 3, 5, 8, 13, 31, 64, 200, 600, 1500, 5000};
-    veltrane::scan::FileScan scan(scanner, source, 0, kPieces[seed % std::size(kPieces)]);
+    using Helper = veltrane::scan::FileScan::Helper;
+    static constexpr Helper kHelpers[] = {Helper::TakenBack, Helper::Always, Helper::None};
+    veltrane::scan::FileScan scan(scanner, source, 0, kPieces[seed % std::size(kPieces)],
+                                  kHelpers[(seed / std::size(kPieces)) % std::size(kHelpers)]);
     while (true) {
         const veltrane::scan::FileScan::Step step = scan.step();
         FUZZ_CHECK(step != veltrane::scan::FileScan::Step::Failed);

@@ -109,11 +109,11 @@ Scanned serial(std::string_view input, const Mode& setup, std::string_view label
 }
 
 Scanned in_pieces(std::string_view input, const Mode& setup, std::size_t piece, ByteSource& source,
-                  std::string_view label = "F") {
+                  std::string_view label = "F", FileScan::Helper helper = FileScan::Helper::TakenBack) {
     NameScanner scanner = started(setup, label);
     Scanned result;
     const std::size_t bound = 2 * (Output::kFlushBytes + 6 * MAX_VRN_LEN + 2 * label.size() + 512);
-    FileScan scan(scanner, source, 0, piece);
+    FileScan scan(scanner, source, 0, piece, helper);
     while (true) {
         const FileScan::Step step = scan.step();
         const std::size_t pending =
@@ -136,9 +136,12 @@ Scanned in_pieces(std::string_view input, const Mode& setup, std::size_t piece, 
     return result;
 }
 
-Scanned in_pieces(std::string_view input, const Mode& setup, std::size_t piece, std::string_view label = "F") {
+// Read from memory; the helper takes every second piece, so that lane 2
+// runs whatever the machine's load.
+Scanned in_pieces(std::string_view input, const Mode& setup, std::size_t piece, std::string_view label = "F",
+                  FileScan::Helper helper = FileScan::Helper::Always) {
     MemorySource source(input);
-    return in_pieces(input, setup, piece, source, label);
+    return in_pieces(input, setup, piece, source, label, helper);
 }
 
 void expect_same(const Scanned& got, const Scanned& expected, const Mode& setup) {
@@ -197,12 +200,26 @@ TEST_P(FileScanTest, AnyPieceSizeGivesTheSerialReport) {
     const Scanned expected = serial(input, setup);
     for (const std::size_t piece : {7, 64, 513, 1000, 4096, 65536, 1 << 20}) {
         SCOPED_TRACE("piece " + std::to_string(piece));
+        expect_same(in_pieces(input, setup, piece, "F", FileScan::Helper::TakenBack), expected, setup);
         const Scanned got = in_pieces(input, setup, piece);
         expect_same(got, expected, setup);
         const bool apart = setup.command == Command::Check || setup.json || !setup.keep_order;
         if (piece < input.size() / 4) {
             EXPECT_EQ(got.taken_over > 0, apart) << "the second lane ran apart where it may, only there";
         }
+    }
+}
+
+TEST_P(FileScanTest, WithoutAHelperThreadLaneOneTakesEveryPiece) {
+    const Mode setup = GetParam();
+    const std::string input = mixed_lines(150);
+    const Scanned expected = serial(input, setup);
+    for (const std::size_t piece : {7, 1000, 65536}) {
+        SCOPED_TRACE("piece " + std::to_string(piece));
+        MemorySource source(input);
+        const Scanned got = in_pieces(input, setup, piece, source, "F", FileScan::Helper::None);
+        expect_same(got, expected, setup);
+        EXPECT_EQ(got.taken_over, 0u);
     }
 }
 
@@ -225,7 +242,7 @@ TEST_P(FileScanTest, ShortReads) {
     for (const std::size_t largest : {1, 3, 100, 4095}) {
         SCOPED_TRACE("reads of at most " + std::to_string(largest));
         MemorySource source(input, largest);
-        expect_same(in_pieces(input, setup, 4096, source), expected, setup);
+        expect_same(in_pieces(input, setup, 4096, source, "F", FileScan::Helper::Always), expected, setup);
     }
 }
 
@@ -292,7 +309,7 @@ TEST(FileScan, GoesOnFromAHeldLineAndLeavesTheLastOneHeld) {
     Scanned got;
     EXPECT_EQ(scanner.feed("head", 0), 4u);
     MemorySource source(input);
-    FileScan scan(scanner, source, 0, 512);
+    FileScan scan(scanner, source, 0, 512, FileScan::Helper::Always);
     while (scan.step() == FileScan::Step::More) {
         take(scanner.output(), got);
     }
