@@ -114,6 +114,14 @@ void FileScan::run_helper() {
 
 // On the helper thread.
 void FileScan::scan_second_piece() {
+    if (fill_first_) {
+        fill(first_, round_offset_);
+        {
+            std::lock_guard lock(mutex_);
+            first_filled_ = true;
+        }
+        changed_.notify_all();
+    }
     fill(second_, round_offset_ + piece_bytes_);
     {
         std::unique_lock lock(mutex_);
@@ -146,7 +154,7 @@ void FileScan::scan_second_piece() {
     lane2_ran_ = true;
 }
 
-void FileScan::start_round() {
+void FileScan::set_up_round() {
     round_offset_ = offset_;
     round_line_ = scanner_.line();
     head_end_ = 0;
@@ -163,17 +171,39 @@ void FileScan::start_round() {
                 // No thread to be had: lane 1 takes every second piece itself.
             }
         }
-        if (helper_.joinable()) {
-            {
-                std::lock_guard lock(mutex_);
-                posted_ = true;
-                first_filled_ = false;
-            }
-            changed_.notify_all();
-        }
     }
+}
+
+bool FileScan::post_round(bool fill_first) {
+    if (!apart_ || !helper_.joinable()) {
+        return false;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        posted_ = true;
+        fill_first_ = fill_first;
+        first_filled_ = false;
+    }
+    changed_.notify_all();
+    return true;
+}
+
+void FileScan::start_round() {
+    if (prefetched_) {
+        prefetched_ = false;
+        std::unique_lock lock(mutex_);
+        if (!(posted_ && helper_mode_ == Helper::TakenBack)) {
+            // The helper reads the first piece (or has read it): lane 1
+            // starts on it as soon as it is there.
+            changed_.wait(lock, [this] { return first_filled_; });
+            return;
+        }
+        posted_ = false;  // not taken up while the report was written: lane 1 starts the round itself
+    }
+    set_up_round();
+    const bool posted = post_round(false);
     fill(first_, round_offset_);
-    if (apart_) {
+    if (posted) {
         {
             std::lock_guard lock(mutex_);
             first_filled_ = true;
@@ -276,6 +306,12 @@ FileScan::Step FileScan::step() {
                 offset_ += second_.size;
                 at_end_ = first_.size < piece_bytes_ || (apart_ && second_.size < piece_bytes_);
                 phase_ = Phase::Idle;
+                if (!at_end_ && helper_mode_ != Helper::None) {
+                    // The next round's reads (and its second lane) go on
+                    // while the caller writes out this one's report.
+                    set_up_round();
+                    prefetched_ = post_round(true);
+                }
                 return Step::More;
         }
     }

@@ -22,6 +22,9 @@
 // taken up the second (a busy machine gave it no processor), lane 1 reads and
 // scans the second piece itself rather than wait.
 //
+// The next round is handed to the helper (both reads, lane 2) before the
+// caller writes out a round's report, so that writing overlaps scanning.
+//
 // Memory stays flat: two pieces, and each lane stops when its pending output
 // reaches the flush limit, as the serial scan does. The caller writes out the
 // pending output after every step; a lane that stopped goes on serially after
@@ -111,6 +114,10 @@ private:
     enum class Phase { Idle, FirstPiece, Head, Rest };
 
     void fill(Piece& piece, std::uint64_t offset) noexcept;
+    void set_up_round();
+    // Gives the helper the round's second piece, and with `fill_first` its
+    // first piece to read too; false when there is no helper.
+    bool post_round(bool fill_first);
     void start_round();
     void run_helper();
     void scan_second_piece();
@@ -148,6 +155,8 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     bool posted_ = false;  // a second piece for the helper to take up
+    bool fill_first_ = false;  // ... and the first piece to read before it
+    bool prefetched_ = false;  // the round was posted at the end of the last one
     bool busy_ = false;    // the helper is at work on one
     bool first_filled_ = false;
     bool quit_ = false;
