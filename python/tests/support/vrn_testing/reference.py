@@ -16,6 +16,7 @@ whatever `int(..., 16)` takes: '_' between digits, a sign, spaces around).
 
 import math
 import operator
+import sys
 
 HEX_DIGITS = set("0123456789abcdefABCDEF")
 LOWER = set("abcdefghijklmnopqrstuvwxyz")
@@ -207,6 +208,16 @@ def int_of(obj):
     return value
 
 
+def non_float_message(kind, result_kind):
+    """The interpreter's own message for a __float__ that returns no float:
+    CPython 3.15 names the type fully qualified and words it anew."""
+    if sys.version_info >= (3, 15):
+        module = kind.__module__
+        name = kind.__qualname__ if module in ("builtins", "__main__") else f"{module}.{kind.__qualname__}"
+        return f"{name}.__float__() must return a float, not {result_kind.__name__}"
+    return f"{kind.__name__}.__float__ returned non-float (type {result_kind.__name__})"
+
+
 def float_of(obj):
     if is_a(obj, float):
         return float.__float__(obj)
@@ -214,7 +225,7 @@ def float_of(obj):
     if convert is not None:
         result = convert(obj)
         if not is_a(result, float):
-            raise TypeError(f"{type(obj).__name__}.__float__ returned non-float (type {type(result).__name__})")
+            raise TypeError(non_float_message(type(obj), type(result)))
         return float.__float__(result)
     if getattr(type(obj), "__index__", None) is not None:
         value = operator.index(obj)
