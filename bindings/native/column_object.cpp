@@ -154,10 +154,7 @@ void column_dealloc(PyObject* self) {
     ColumnObjectData* column = as_column(self);
     delete column->joined.load(std::memory_order_acquire);
     column->~ColumnObjectData();
-    PyTypeObject* type = Py_TYPE(self);
-    auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-    free_object(self);
-    Py_DecRef(reinterpret_cast<PyObject*>(type));  // instances of a heap type hold their type
+    free_instance(self);
 }
 
 constexpr int kMethodFlags = METH_FASTCALL | METH_KEYWORDS;

@@ -14,6 +14,7 @@
 #include "runtime/detach.hpp"
 #include "runtime/fault.hpp"
 #include "runtime/frame.hpp"
+#include "runtime/object_layout.hpp"
 #include "runtime/once_cell.hpp"
 #include "scan/file_scan.hpp"
 #include "scan/name_scanner.hpp"
@@ -498,10 +499,7 @@ PyObject* scanner_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 void scanner_dealloc(PyObject* self) {
     drop_file(self);
     delete as_scanner(self)->scanner;
-    PyTypeObject* type = Py_TYPE(self);
-    auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-    free_object(self);
-    Py_DecRef(reinterpret_cast<PyObject*>(type));  // instances of a heap type hold their type
+    free_instance(self);
 }
 
 constexpr int kMethodFlags = METH_FASTCALL | METH_KEYWORDS;

@@ -152,12 +152,7 @@ FieldStrs g_field_strs;
 // object made and dropped.
 struct FreeVrns {
     static PyObject* take(PyTypeObject* type) { return checked(PyType_GenericAlloc(type, 0)); }
-    static void give(PyObject* object) {
-        PyTypeObject* type = Py_TYPE(object);
-        auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-        free_object(object);
-        Py_DecRef(reinterpret_cast<PyObject*>(type));  // instances of a heap type hold their type
-    }
+    static void give(PyObject* object) { free_instance(object); }
 };
 
 #else
@@ -180,14 +175,12 @@ public:
     }
     // Keeps or frees a Vrn whose fields were released.
     void give(PyObject* object) {
-        PyTypeObject* type = Py_TYPE(object);
-        if (count_ < kKept) {
-            kept_[count_++] = object;
-        } else {
-            auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-            free_object(object);
+        if (count_ == kKept) {
+            free_instance(object);
+            return;
         }
-        Py_DecRef(reinterpret_cast<PyObject*>(type));  // instances of a heap type hold their type
+        kept_[count_++] = object;
+        Py_DecRef(reinterpret_cast<PyObject*>(Py_TYPE(object)));  // taking it back takes the type again
     }
 
 private:

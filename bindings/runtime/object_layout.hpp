@@ -24,6 +24,15 @@
 
 namespace veltrane::runtime {
 
+// Frees an instance of one of our heap types whose data is already released,
+// and drops the reference every instance of a heap type holds to its type.
+inline void free_instance(PyObject* self) noexcept {
+    PyTypeObject* type = Py_TYPE(self);
+    auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+    free_object(self);
+    Py_DecRef(reinterpret_cast<PyObject*>(type));
+}
+
 template <class Data>
 struct ObjectLayout {
 #if VELTRANE_ABI3T

@@ -7,6 +7,7 @@
 // sanitizer sees any read outside. The library's walk must then refuse what a
 // plain reference reader here refuses, and give exactly its rows otherwise,
 // and release every struct it was handed exactly once.
+#include "fuzz_check.hpp"  // kernel/fuzz: FUZZ_CHECK
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -25,14 +26,6 @@ namespace {
 
 using namespace veltrane::arrow;
 
-#define ARROW_FUZZ_CHECK(condition)                                                   \
-    do {                                                                              \
-        if (!(condition)) {                                                           \
-            std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, \
-                         #condition);                                                 \
-            std::abort();                                                             \
-        }                                                                             \
-    } while (false)
 
 // Buffers past this many elements are not made: a struct that claims more is
 // run only if the reference refuses it (so nothing may be read).
@@ -101,7 +94,7 @@ void trap_release_schema(ArrowSchema*) noexcept {
 template <class Struct>
 void counted_release(Struct* s) noexcept {
     auto* node = static_cast<Node*>(s->private_data);
-    ARROW_FUZZ_CHECK(node->ledger_entry >= 0);
+    FUZZ_CHECK(node->ledger_entry >= 0);
     ++g_ledger->releases[static_cast<std::size_t>(node->ledger_entry)];
     s->release = nullptr;
 }
@@ -648,7 +641,7 @@ void scribble(ArrowArray* out) {
 
 int stream_get_schema(ArrowArrayStream* stream, ArrowSchema* out) noexcept {
     auto* state = static_cast<StreamState*>(stream->private_data);
-    ARROW_FUZZ_CHECK(!state->schema_given);
+    FUZZ_CHECK(!state->schema_given);
     if (state->schema_error != 0) {
         *out = ArrowSchema{};
         out->release = &trap_release_schema;
@@ -801,7 +794,7 @@ void run(Input& in) {
             };
             state.stream_entry = entry;
             opened = ColumnChunks::of_stream(&stream, kind, ChunkNames::Numbered);
-            ARROW_FUZZ_CHECK(stream.release == nullptr);
+            FUZZ_CHECK(stream.release == nullptr);
         } else {
             static_cast<Node*>(schema->private_data)->ledger_entry = hand_over();
             schema->release = &counted_release<ArrowSchema>;
@@ -810,7 +803,7 @@ void run(Input& in) {
             ArrowSchema schema_copy = *schema;
             ArrowArray array_copy = *chunks[0];
             opened = ColumnChunks::of_array(&schema_copy, &array_copy, kind, ChunkNames::Numbered);
-            ARROW_FUZZ_CHECK(schema_copy.release == nullptr && array_copy.release == nullptr);
+            FUZZ_CHECK(schema_copy.release == nullptr && array_copy.release == nullptr);
         }
         if (auto* problem = std::get_if<Problem>(&opened)) {
             refusal = static_cast<Verdict>(problem->refusal);
@@ -826,9 +819,9 @@ void run(Input& in) {
                 if (!chunk) {
                     break;
                 }
-                ARROW_FUZZ_CHECK(got.size() < expected.size());
+                FUZZ_CHECK(got.size() < expected.size());
                 const std::vector<RefCell>& want = expected[got.size()];
-                ARROW_FUZZ_CHECK(chunk->length() == static_cast<std::int64_t>(want.size()));
+                FUZZ_CHECK(chunk->length() == static_cast<std::int64_t>(want.size()));
                 const std::int64_t clean = chunk->first_corrupt_row();
                 std::vector<RefCell> rows;
                 if (kind == ColumnKind::Strings) {
@@ -854,13 +847,13 @@ void run(Input& in) {
                 }
                 // Rows agree up to the first corrupt one, which is the reference's too.
                 for (std::size_t r = 0; r < rows.size(); ++r) {
-                    ARROW_FUZZ_CHECK(want[r].kind == rows[r].kind);
-                    ARROW_FUZZ_CHECK(want[r].text == rows[r].text);
-                    ARROW_FUZZ_CHECK(want[r].number == rows[r].number ||
+                    FUZZ_CHECK(want[r].kind == rows[r].kind);
+                    FUZZ_CHECK(want[r].text == rows[r].text);
+                    FUZZ_CHECK(want[r].number == rows[r].number ||
                                      (std::isnan(want[r].number) && std::isnan(rows[r].number)));
                 }
                 if (clean < chunk->length()) {
-                    ARROW_FUZZ_CHECK(want[static_cast<std::size_t>(clean)].kind == RefCell::Corrupt);
+                    FUZZ_CHECK(want[static_cast<std::size_t>(clean)].kind == RefCell::Corrupt);
                 }
                 got.push_back(std::move(rows));
             }
@@ -868,13 +861,13 @@ void run(Input& in) {
     }
     // Everything handed over was released exactly once, now that the walk is gone.
     for (int releases : ledger.releases) {
-        ARROW_FUZZ_CHECK(releases == 1);
+        FUZZ_CHECK(releases == 1);
     }
-    ARROW_FUZZ_CHECK(refusal == expected_refusal);
+    FUZZ_CHECK(refusal == expected_refusal);
     if (expected_refusal) {
-        ARROW_FUZZ_CHECK(got.size() == refused_after);
+        FUZZ_CHECK(got.size() == refused_after);
     } else {
-        ARROW_FUZZ_CHECK(got.size() == expected.size());
+        FUZZ_CHECK(got.size() == expected.size());
     }
     g_ledger = nullptr;
 }
