@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <memory>
+#include <new>
+#include <utility>
 #include <optional>
 #include <string>
 #include <variant>
@@ -39,14 +42,18 @@ struct FileInProgress {
         : fd(fd_), source(fd_), scan(scanner, source, offset) {}
 };
 
-struct ScannerObject {
-    PyObject ob_base;
+struct ScannerData {
     NameScanner* scanner;
-    bool busy;  // a scan of it runs without the interpreter lock
+    // Held by a method for its whole call, so that one thread at a time uses
+    // the scanner: with the interpreter lock (a scan runs without it) and
+    // without one (the free-threaded build).
+    std::atomic<bool> claimed;
     FileInProgress* file;  // feed_file's file until it is done
 };
 
-ScannerObject* as_scanner(PyObject* self) { return reinterpret_cast<ScannerObject*>(self); }
+using Layout = ObjectLayout<ScannerData>;
+
+ScannerData* as_scanner(PyObject* self) { return Layout::data(self); }
 
 // Forgets feed_file's file (waiting for its helper thread, without the
 // lock); any other scan of the scanner starts over from what it holds.
@@ -71,27 +78,34 @@ PyObject* none() {
 }
 
 
-// The scanner of `self`, or the RuntimeError of a scanner that another thread
-// is scanning with right now.
-PyResult<NameScanner*> scanner_of(PyObject* self) {
-    if (as_scanner(self)->busy) {
-        return PyErr::with_message(PyExc_RuntimeError,
-                                   std::string_view("the NameScanner is in use by another thread"));
-    }
-    return as_scanner(self)->scanner;
-}
-
-// Marks the object busy while a scan runs without the lock; made and
-// destroyed with the lock held, around the detached work.
-class BusyScope {
+// The scanner of `self`, claimed by this call until the end of its scope, or
+// the RuntimeError of a scanner another thread is using right now.
+class Claim {
 public:
-    explicit BusyScope(PyObject* self) noexcept : object_(as_scanner(self)) { object_->busy = true; }
-    ~BusyScope() { object_->busy = false; }
-    BusyScope(const BusyScope&) = delete;
-    BusyScope& operator=(const BusyScope&) = delete;
+    Claim(const Claim&) = delete;
+    Claim& operator=(const Claim&) = delete;
+    Claim(Claim&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+    Claim& operator=(Claim&&) = delete;
+    ~Claim() {
+        if (object_ != nullptr) {
+            object_->claimed.store(false, std::memory_order_release);
+        }
+    }
+
+    static PyResult<Claim> of(PyObject* self) {
+        ScannerData* const object = as_scanner(self);
+        if (object->claimed.exchange(true, std::memory_order_acquire)) {
+            return PyErr::with_message(PyExc_RuntimeError,
+                                       std::string_view("the NameScanner is in use by another thread"));
+        }
+        return Claim(object);
+    }
+
+    [[nodiscard]] NameScanner* scanner() const noexcept { return object_->scanner; }
 
 private:
-    ScannerObject* object_;
+    explicit Claim(ScannerData* object) noexcept : object_(object) {}
+    ScannerData* object_;
 };
 
 // The bytes of an object with the buffer protocol (bytes, bytearray,
@@ -160,10 +174,11 @@ PyResult<PyObject*> start_source_body(PyObject* self, const CallArgs& call) {
     if (std::optional<PyErr> error = bind_arguments(kStartSource, call, slots)) {
         return std::move(*error);
     }
-    PyResult<NameScanner*> scanner = scanner_of(self);
-    if (!scanner) {
-        return scanner.take_error();
+    PyResult<Claim> claim = Claim::of(self);
+    if (!claim) {
+        return claim.take_error();
     }
+    NameScanner* const scanner = claim.value().scanner();
     HeldBytes text_label;
     HeldBytes json_label;
     if (std::optional<PyErr> error = text_label.hold(slots[0], "text_label")) {
@@ -173,7 +188,7 @@ PyResult<PyObject*> start_source_body(PyObject* self, const CallArgs& call) {
         return std::move(*error);
     }
     drop_file(self);
-    (*scanner)->start_source(text_label.bytes(), json_label.bytes());
+    scanner->start_source(text_label.bytes(), json_label.bytes());
     return none();
 }
 
@@ -182,10 +197,11 @@ PyResult<PyObject*> feed_body(PyObject* self, const CallArgs& call) {
     if (std::optional<PyErr> error = bind_arguments(kFeed, call, slots)) {
         return std::move(*error);
     }
-    PyResult<NameScanner*> scanner = scanner_of(self);
-    if (!scanner) {
-        return scanner.take_error();
+    PyResult<Claim> claim = Claim::of(self);
+    if (!claim) {
+        return claim.take_error();
     }
+    NameScanner* const scanner = claim.value().scanner();
     HeldBytes block;
     if (std::optional<PyErr> error = block.hold(slots[0], "block")) {
         return std::move(*error);
@@ -195,14 +211,9 @@ PyResult<PyObject*> feed_body(PyObject* self, const CallArgs& call) {
         return at.take_error();
     }
     drop_file(self);
-    NameScanner* const scan = *scanner;
     const std::string_view bytes = block.bytes();
     const std::size_t from = *at;
-    std::size_t reached = 0;
-    {
-        BusyScope busy(self);
-        reached = without_interpreter([scan, bytes, from] { return scan->feed(bytes, from); });
-    }
+    const std::size_t reached = without_interpreter([scanner, bytes, from] { return scanner->feed(bytes, from); });
     return checked(PyLong_FromSize_t(reached));
 }
 
@@ -210,12 +221,13 @@ PyResult<PyObject*> end_source_body(PyObject* self, const CallArgs& call) {
     if (std::optional<PyErr> error = bind_arguments(kEndSource, call, nullptr)) {
         return std::move(*error);
     }
-    PyResult<NameScanner*> scanner = scanner_of(self);
-    if (!scanner) {
-        return scanner.take_error();
+    PyResult<Claim> claim = Claim::of(self);
+    if (!claim) {
+        return claim.take_error();
     }
+    NameScanner* const scanner = claim.value().scanner();
     drop_file(self);
-    (*scanner)->end_source();
+    scanner->end_source();
     return none();
 }
 
@@ -224,16 +236,17 @@ PyResult<PyObject*> name_body(PyObject* self, const CallArgs& call) {
     if (std::optional<PyErr> error = bind_arguments(kName, call, slots)) {
         return std::move(*error);
     }
-    PyResult<NameScanner*> scanner = scanner_of(self);
-    if (!scanner) {
-        return scanner.take_error();
+    PyResult<Claim> claim = Claim::of(self);
+    if (!claim) {
+        return claim.take_error();
     }
+    NameScanner* const scanner = claim.value().scanner();
     HeldBytes text;
     if (std::optional<PyErr> error = text.hold(slots[0], "text")) {
         return std::move(*error);
     }
     drop_file(self);
-    (*scanner)->name(text.bytes());
+    scanner->name(text.bytes());
     return none();
 }
 
@@ -271,10 +284,11 @@ PyResult<PyObject*> column_body(PyObject* self, const CallArgs& call) {
     if (std::optional<PyErr> error = bind_arguments(kColumn, call, slots)) {
         return std::move(*error);
     }
-    PyResult<NameScanner*> scanner = scanner_of(self);
-    if (!scanner) {
-        return scanner.take_error();
+    PyResult<Claim> claim = Claim::of(self);
+    if (!claim) {
+        return claim.take_error();
     }
+    NameScanner* const scanner = claim.value().scanner();
     PyResult<std::size_t> at = position(slots[1], "at");
     if (!at) {
         return at.take_error();
@@ -302,15 +316,10 @@ PyResult<PyObject*> column_body(PyObject* self, const CallArgs& call) {
             continue;
         }
         const StringChunkReader reader(chunk.view());
-        NameScanner* const scan = *scanner;
         const std::int64_t first = std::max<std::int64_t>(start - before, 0);
         const std::int64_t clean = chunk.first_corrupt_row(first);
-        RowsStop stop{};
-        {
-            BusyScope busy(self);
-            stop = without_interpreter(
-                [scan, &reader, first, clean] { return scan_rows(*scan, reader, first, clean); });
-        }
+        const RowsStop stop = without_interpreter(
+            [scanner, &reader, first, clean] { return scan_rows(*scanner, reader, first, clean); });
         if (!stop.stopped && clean < length) {
             return source.value().corrupt_row(add_rows(before, clean));
         }
@@ -337,10 +346,11 @@ PyResult<PyObject*> feed_file_body(PyObject* self, const CallArgs& call) {
     if (std::optional<PyErr> error = bind_arguments(kFeedFile, call, slots)) {
         return std::move(*error);
     }
-    PyResult<NameScanner*> scanner = scanner_of(self);
-    if (!scanner) {
-        return scanner.take_error();
+    PyResult<Claim> claim = Claim::of(self);
+    if (!claim) {
+        return claim.take_error();
     }
+    NameScanner* const scanner = claim.value().scanner();
     PyResult<std::int64_t> fd = extract_i64(slots[0]);
     if (!fd) {
         return note_argument_error("fd", fd.take_error());
@@ -348,7 +358,7 @@ PyResult<PyObject*> feed_file_body(PyObject* self, const CallArgs& call) {
     if (*fd < 0 || *fd > INT32_MAX) {
         return PyErr::with_message(PyExc_ValueError, std::string_view("fd must be an open file descriptor"));
     }
-    ScannerObject* const object = as_scanner(self);
+    ScannerData* const object = as_scanner(self);
     if (object->file != nullptr && object->file->fd != *fd) {
         drop_file(self);
     }
@@ -358,14 +368,10 @@ PyResult<PyObject*> feed_file_body(PyObject* self, const CallArgs& call) {
             os_error(errno);
             return PyErr::fetch_pending();
         }
-        object->file = new FileInProgress(static_cast<int>(*fd), **scanner, static_cast<std::uint64_t>(offset));
+        object->file = new FileInProgress(static_cast<int>(*fd), *scanner, static_cast<std::uint64_t>(offset));
     }
     FileScan* const scan = &object->file->scan;
-    FileScan::Step step = FileScan::Step::More;
-    {
-        BusyScope busy(self);
-        step = without_interpreter([scan] { return scan->step(); });
-    }
+    const FileScan::Step step = without_interpreter([scan] { return scan->step(); });
     if (step == FileScan::Step::More) {
         return checked(PyLong_FromUnsignedLongLong(scan->bytes_read()));
     }
@@ -392,11 +398,12 @@ PyResult<PyObject*> take_body(PyObject* self, const CallArgs& call) {
     if (std::optional<PyErr> error = bind_arguments(kTake, call, nullptr)) {
         return std::move(*error);
     }
-    PyResult<NameScanner*> scanner = scanner_of(self);
-    if (!scanner) {
-        return scanner.take_error();
+    PyResult<Claim> claim = Claim::of(self);
+    if (!claim) {
+        return claim.take_error();
     }
-    Output& output = (*scanner)->output();
+    NameScanner* const scanner = claim.value().scanner();
+    Output& output = scanner->output();
     const Stream first = output.first();
     const Stream order[] = {first, first == Stream::Out ? Stream::Err : Stream::Out};
     OwnedRef pairs[2];
@@ -419,11 +426,12 @@ PyResult<PyObject*> counts_body(PyObject* self, const CallArgs& call) {
     if (std::optional<PyErr> error = bind_arguments(kCounts, call, nullptr)) {
         return std::move(*error);
     }
-    PyResult<NameScanner*> scanner = scanner_of(self);
-    if (!scanner) {
-        return scanner.take_error();
+    PyResult<Claim> claim = Claim::of(self);
+    if (!claim) {
+        return claim.take_error();
     }
-    const NameScanner::Counts& counts = (*scanner)->counts();
+    NameScanner* const scanner = claim.value().scanner();
+    const NameScanner::Counts& counts = scanner->counts();
     OwnedRef result(checked(PyDict_New()));
     const auto put = [&result](std::string_view key, std::uint64_t count) {
         const std::string name(key);
@@ -441,21 +449,23 @@ PyResult<PyObject*> counts_body(PyObject* self, const CallArgs& call) {
 
 PyObject* line_getter(PyObject* self, void* /*closure*/) {
     return call_frame([self]() -> PyResult<PyObject*> {
-        PyResult<NameScanner*> scanner = scanner_of(self);
-        if (!scanner) {
-            return scanner.take_error();
+        PyResult<Claim> claim = Claim::of(self);
+        if (!claim) {
+            return claim.take_error();
         }
-        return checked(PyLong_FromUnsignedLongLong((*scanner)->line()));
+        NameScanner* const scanner = claim.value().scanner();
+        return checked(PyLong_FromUnsignedLongLong(scanner->line()));
     });
 }
 
 PyObject* undecodable_line_getter(PyObject* self, void* /*closure*/) {
     return call_frame([self]() -> PyResult<PyObject*> {
-        PyResult<NameScanner*> scanner = scanner_of(self);
-        if (!scanner) {
-            return scanner.take_error();
+        PyResult<Claim> claim = Claim::of(self);
+        if (!claim) {
+            return claim.take_error();
         }
-        return checked(PyLong_FromUnsignedLongLong((*scanner)->undecodable_line()));
+        NameScanner* const scanner = claim.value().scanner();
+        return checked(PyLong_FromUnsignedLongLong(scanner->undecodable_line()));
     });
 }
 
@@ -490,8 +500,9 @@ PyObject* scanner_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
                                                              std::string(command_text) + "'");
         }
         auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-        OwnedRef object(checked(alloc(type, 0)));  // the fields start out zero
-        as_scanner(object.get())->scanner = new NameScanner(*command, json != 0, keep_order != 0);
+        OwnedRef object(checked(alloc(type, 0)));
+        ScannerData* const data = new (as_scanner(object.get())) ScannerData{nullptr, false, nullptr};
+        data->scanner = new NameScanner(*command, json != 0, keep_order != 0);
         return object.release_ownership();
     });
 }
@@ -499,6 +510,7 @@ PyObject* scanner_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 void scanner_dealloc(PyObject* self) {
     drop_file(self);
     delete as_scanner(self)->scanner;
+    as_scanner(self)->~ScannerData();
     free_instance(self);
 }
 
@@ -560,7 +572,7 @@ PyType_Slot kSlots[] = {
 
 PyType_Spec kSpec = {
     "veltrane_vrn._native.NameScanner",
-    static_cast<int>(sizeof(ScannerObject)),
+    Layout::kBasicSize,
     0,
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
     kSlots,
