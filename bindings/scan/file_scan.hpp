@@ -32,7 +32,6 @@
 // UTF-8 in lane 1 ends the source before anything of lane 2 is taken over.
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -40,6 +39,7 @@
 #include <thread>
 
 #include "scan/name_scanner.hpp"
+#include "scan/state_changes.hpp"
 
 namespace veltrane::scan {
 
@@ -153,7 +153,7 @@ private:
 
     std::thread helper_;
     std::mutex mutex_;
-    std::condition_variable changed_;
+    StateChanges changed_;
     bool posted_ = false;  // a second piece for the helper to take up
     bool fill_first_ = false;  // ... and the first piece to read before it
     bool prefetched_ = false;  // the round was posted at the end of the last one
