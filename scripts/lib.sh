@@ -285,8 +285,8 @@ stage_abi3t_headers() {
 # free-threaded build at once (Py_LIMITED_API and Py_TARGET_ABI3T 0x030f0000)
 # as *.abi3t.so, against the sid root's 3.15 headers, found through that
 # root's interpreter; the wheel is tagged cp315-abi3.abi3t (PEP 803: the
-# ordinary and the free-threaded 3.15 and later both install it). Returns 1,
-# printing nothing, while the option does not build (the log: WORK/build.log).
+# ordinary and the free-threaded 3.15 and later both install it). Returns 1
+# when the build fails (the log: WORK/build.log).
 build_wheel_abi3t() {
   local source=$1 work=$2 dist=$3 arch=$4 settings=() host_platform=()
   shift 4
