@@ -25,6 +25,8 @@ ODD_INPUT = (
     f"{VALID}\r\n{VALID}\x00\n\nx\ry\n{'z' * 700}\r\n\u00e9t\u00e9\n{CANONICAL}\r".encode()
 )
 MEMORY_LIMIT_KIB = 64 << 10
+# scripts/arm64-python runs the suite in an emulated arm64 interpreter.
+EMULATED = bool(os.environ.get("VELTRANE_EMULATED"))
 
 
 def expected_report(label: str) -> bytes:
@@ -108,12 +110,22 @@ def test_memory_stays_flat_whatever_the_input(
     tmp_path: Path, baseline_kib: int, pattern: bytes, size: int, last: bytes
 ) -> None:
     path = tmp_path / "input.txt"
-    write_sized(path, pattern, size)
-    with open(path, "ab") as out:
-        out.write(last)
-    peak = peak_memory_kib("check", "-f", str(path))
+    peaks = []
+    for part in (size // 8, size):
+        write_sized(path, pattern, part)
+        with open(path, "ab") as out:
+            out.write(last)
+        peaks.append(peak_memory_kib("check", "-f", str(path)))
+    small, peak = peaks
     assert peak < MEMORY_LIMIT_KIB
-    assert peak - baseline_kib < 4 << 10, f"peak memory grew by {peak - baseline_kib} KiB"
+    # Flat: eight times the input, the same path through the scanner, no more memory.
+    assert peak - small < 1 << 10, f"peak memory grew by {peak - small} KiB from 1/8 of the input to all of it"
+    # And what the path holds whatever the input (pieces read, pending report,
+    # the second lane's thread) is bounded. Under an emulator its own memory
+    # is counted too, and its cache of translated code grows with the code a
+    # run executes: twice the allowance there.
+    allowance = (8 if EMULATED else 4) << 10
+    assert peak - baseline_kib < allowance, f"peak memory is {peak - baseline_kib} KiB over ten names'"
 
 
 @pytest.mark.parametrize(
