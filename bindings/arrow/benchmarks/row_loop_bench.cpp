@@ -3,7 +3,10 @@
 // kernel work alone over the same names (the parse and the answers, each
 // answer's length taken and nothing written anywhere). The difference is
 // what the loop costs a name: the offsets, the copies into the result, its
-// validity, and the fresh memory of the result.
+// validity, and the fresh memory of the result. A third figure, the write
+// floor, is that fresh memory alone: blocks of the result's sizes taken
+// from the same allocator and filled in one pass each (the answers' bytes
+// and the offsets), no row looked at.
 //
 //     row_loop_bench --names=FILE [--names=FILE...] [benchmark flags]
 //
@@ -12,6 +15,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -104,6 +108,49 @@ void row_loop(benchmark::State& state, const Names* names) {
     state.SetItemsProcessed(state.iterations() * names->count());
 }
 
+// The bytes each output's answers take over the names, as the loop writes them.
+template <class Kernel>
+std::array<std::size_t, Kernel::kOutputs> answer_bytes(const Names& names) {
+    const OffsetRun run = names.run();
+    std::array<Sink, Kernel::kOutputs> sinks{};
+    for (std::int64_t r = 0; r < run.length; ++r) {
+        const auto start = run.offset<std::int32_t>(r);
+        const std::string_view text(run.data + start, static_cast<std::size_t>(run.offset<std::int32_t>(r + 1) - start));
+        static_cast<void>(Kernel::row(text, sinks.data()));
+    }
+    std::array<std::size_t, Kernel::kOutputs> bytes{};
+    for (std::size_t k = 0; k < Kernel::kOutputs; ++k) {
+        bytes[k] = sinks[k].bytes;
+    }
+    return bytes;
+}
+
+// The result's memory alone: per output, a text block sized as the loop
+// sizes it, filled with the answers' bytes, and the offsets written.
+template <class Kernel>
+void write_floor(benchmark::State& state, const Names* names) {
+    const OffsetRun run = names->run();
+    const auto input_bytes = static_cast<std::size_t>(run.bytes(0, run.length));
+    const auto rows = static_cast<std::size_t>(run.length);
+    const auto bounds = Kernel::bounds();
+    const auto written = answer_bytes<Kernel>(*names);
+    for (auto _ : state) {
+        for (std::size_t k = 0; k < Kernel::kOutputs; ++k) {
+            auto* text = static_cast<char*>(allocate_text_block(bounds[k].of(input_bytes, rows)));
+            auto* offsets = static_cast<std::int32_t*>(allocate_text_block((rows + 1) * sizeof(std::int32_t)));
+            std::memset(text, 'x', written[k]);
+            for (std::size_t r = 0; r <= rows; ++r) {
+                offsets[r] = static_cast<std::int32_t>(r);
+            }
+            benchmark::DoNotOptimize(text);
+            benchmark::DoNotOptimize(offsets);
+            free_text_block(offsets);
+            free_text_block(text);
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * names->count());
+}
+
 template <class Kernel>
 void register_pair(const char* function, const Names& names) {
     benchmark::RegisterBenchmark((std::string("kernel/") + function + "/" + names.label).c_str(),
@@ -111,6 +158,9 @@ void register_pair(const char* function, const Names& names) {
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark((std::string("row_loop/") + function + "/" + names.label).c_str(),
                                  row_loop<Kernel>, &names)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark((std::string("write_floor/") + function + "/" + names.label).c_str(),
+                                 write_floor<Kernel>, &names)
         ->Unit(benchmark::kMillisecond);
 }
 
