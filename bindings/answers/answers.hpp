@@ -10,8 +10,9 @@
 // Each surface writes these into its own output: a `str` for the per-call
 // module, an Arrow builder for the column functions, the report buffer of the
 // `vrn` command, the slots of a `Vrn`. An answer is a view: into the parsed
-// text when the answer is a field of it as written, otherwise into the
-// caller's `Scratch`, which it must keep until the answer is copied out.
+// text when the answer is a field of it as written, otherwise into the room
+// the caller gives: a `Scratch` it keeps until the answer is copied out, or
+// the very place the answer goes.
 // Nothing here allocates.
 #pragma once
 
@@ -30,13 +31,24 @@ using veltrane_kernel::MAX_VRN_LEN;
 using veltrane_kernel::Uuid;
 using veltrane_kernel::VrnView;
 
-// Room for any answer: every rendering of a parsed name fits in MAX_VRN_LEN.
+// Where an answer that is not a view of the parsed text is written: room for
+// it at `at`. MAX_VRN_LEN bytes hold any rendering of a parsed name; a caller
+// that knows the bound of the one answer it asks for may give just that (the
+// column functions write straight into their results).
+struct Room {
+    char* at;
+};
+
+// Room for any answer, kept by the caller until the answer is copied out.
 struct Scratch {
     std::array<char, MAX_VRN_LEN> bytes;
+
+    // The answers take it as their room.
+    operator Room() noexcept { return Room{bytes.data()}; }
 };
 
 // An answer about a parsed name.
-using Answer = std::string_view (*)(const VrnView&, Scratch&) noexcept;
+using Answer = std::string_view (*)(const VrnView&, Room) noexcept;
 
 // "" when `text` is a VRN, else the token of the first check it fails: the
 // verdict alone, with no record made and no UUID decoded.
@@ -45,42 +57,42 @@ using Answer = std::string_view (*)(const VrnView&, Scratch&) noexcept;
     return verdict ? std::string_view() : verdict.error().kind();
 }
 
-[[nodiscard]] inline std::string_view uuid_text(const Uuid& uuid, Scratch& scratch) noexcept {
-    uuid.write_hyphenated(scratch.bytes.data());
-    return std::string_view(scratch.bytes.data(), Uuid::kTextLength);
+[[nodiscard]] inline std::string_view uuid_text(const Uuid& uuid, Room room) noexcept {
+    uuid.write_hyphenated(room.at);
+    return std::string_view(room.at, Uuid::kTextLength);
 }
 
-[[nodiscard]] inline std::string_view service(const VrnView& vrn, Scratch&) noexcept { return vrn.service(); }
+[[nodiscard]] inline std::string_view service(const VrnView& vrn, Room) noexcept { return vrn.service(); }
 // "" when the name has no region.
-[[nodiscard]] inline std::string_view region(const VrnView& vrn, Scratch&) noexcept { return vrn.region(); }
+[[nodiscard]] inline std::string_view region(const VrnView& vrn, Room) noexcept { return vrn.region(); }
 // The org as a lowercase hyphenated UUID, or "" when the name has none.
-[[nodiscard]] inline std::string_view org(const VrnView& vrn, Scratch& scratch) noexcept {
-    return vrn.org() ? uuid_text(*vrn.org(), scratch) : std::string_view();
+[[nodiscard]] inline std::string_view org(const VrnView& vrn, Room room) noexcept {
+    return vrn.org() ? uuid_text(*vrn.org(), room) : std::string_view();
 }
-[[nodiscard]] inline std::string_view resource_type(const VrnView& vrn, Scratch&) noexcept {
+[[nodiscard]] inline std::string_view resource_type(const VrnView& vrn, Room) noexcept {
     return vrn.resource_type();
 }
 // The resource id as a lowercase hyphenated UUID.
-[[nodiscard]] inline std::string_view resource_id(const VrnView& vrn, Scratch& scratch) noexcept {
-    return uuid_text(vrn.resource_id(), scratch);
+[[nodiscard]] inline std::string_view resource_id(const VrnView& vrn, Room room) noexcept {
+    return uuid_text(vrn.resource_id(), room);
 }
 
 // The canonical text: the name with both UUIDs in lower case.
-[[nodiscard]] inline std::string_view canonical(const VrnView& vrn, Scratch& scratch) noexcept {
-    return std::string_view(scratch.bytes.data(), vrn.write_canonical(scratch.bytes.data()));
+[[nodiscard]] inline std::string_view canonical(const VrnView& vrn, Room room) noexcept {
+    return std::string_view(room.at, vrn.write_canonical(room.at));
 }
 
 // "Vlt::" + Pascal(service) + "::" + Pascal(resource type).
-[[nodiscard]] inline std::string_view cedar_entity_type(const VrnView& vrn, Scratch& scratch) noexcept {
-    return std::string_view(scratch.bytes.data(), vrn.write_cedar_entity_type(scratch.bytes.data()));
+[[nodiscard]] inline std::string_view cedar_entity_type(const VrnView& vrn, Room room) noexcept {
+    return std::string_view(room.at, vrn.write_cedar_entity_type(room.at));
 }
 // The Cedar entity id is the resource id.
-[[nodiscard]] inline std::string_view cedar_entity_id(const VrnView& vrn, Scratch& scratch) noexcept {
-    return resource_id(vrn, scratch);
+[[nodiscard]] inline std::string_view cedar_entity_id(const VrnView& vrn, Room room) noexcept {
+    return resource_id(vrn, room);
 }
 // Type::"id", as Cedar writes an entity UID.
-[[nodiscard]] inline std::string_view cedar_uid(const VrnView& vrn, Scratch& scratch) noexcept {
-    return std::string_view(scratch.bytes.data(), vrn.write_cedar_uid(scratch.bytes.data()));
+[[nodiscard]] inline std::string_view cedar_uid(const VrnView& vrn, Room room) noexcept {
+    return std::string_view(room.at, vrn.write_cedar_uid(room.at));
 }
 
 // A field of a name with the key it is known by (`vrn_fields`' struct, the

@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "answers/answers.hpp"
 #include "arrow/string_builder.hpp"
@@ -105,9 +106,15 @@ struct Parsed {
         if (!vrn) {
             return vrn.error().kind();
         }
-        answers::Scratch scratch;
         std::size_t k = 0;
-        ((out[k++].append(Answers(*vrn, scratch))), ...);
+        if constexpr (std::is_same_v<Out, StringRun>) {
+            // A run has room for each row's answers (its bounds): each one is
+            // rendered right where it goes, and only views are copied.
+            ((out[k].append_from_room(Answers(*vrn, answers::Room{out[k].room()})), ++k), ...);
+        } else {
+            answers::Scratch scratch;
+            ((out[k++].append(Answers(*vrn, scratch))), ...);
+        }
         return std::nullopt;
     }
     static Outcome row(const RowCells& cells, StringBuilder* out) { return row(cells.texts[0], out); }

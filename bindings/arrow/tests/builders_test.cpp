@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
+#include <string>
 
 #include "arrow/column_data.hpp"
 #include "arrow/string_builder.hpp"
@@ -148,6 +150,51 @@ TEST_P(Runs, AppendAsRowByRowDoes) {
 
 INSTANTIATE_TEST_SUITE_P(StringRun, Runs, ::testing::ValuesIn(kRunCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CopyText, EveryLengthUpToPastTheInlinePiecesCopiesExactlyItsBytes) {
+    std::string from(80, '\0');
+    for (std::size_t i = 0; i < from.size(); ++i) {
+        from[i] = static_cast<char>('A' + i % 53);
+    }
+    for (std::size_t n = 0; n <= 40; ++n) {
+        for (std::size_t shift : {0U, 1U, 7U}) {
+            std::string to(64 + 16, '#');  // guards either side of [8, 8 + n)
+            copy_text(to.data() + 8, from.data() + shift, n);
+            ASSERT_EQ(to.substr(8, n), from.substr(shift, n)) << n << " bytes from +" << shift;
+            ASSERT_EQ(to.substr(0, 8), std::string(8, '#')) << n;
+            ASSERT_EQ(to.substr(8 + n), std::string(to.size() - 8 - n, '#')) << n;
+        }
+    }
+}
+
+TEST(StringRun, AnswersWrittenInTheRoomAndCopiedOnesMakeTheSameChunk) {
+    // Texts of every length, each either rendered at room() or copied in.
+    StringBuilder by_row;
+    StringBuilder by_run;
+    std::size_t bound = 0;
+    std::vector<std::string> rows;
+    for (std::size_t n = 0; n <= 40; ++n) {
+        rows.push_back(std::string(n, static_cast<char>('a' + n % 26)));
+        bound += n;
+    }
+    std::optional<StringRun> run = by_run.run(static_cast<std::int64_t>(rows.size()), bound);
+    ASSERT_TRUE(run.has_value());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        by_row.append(rows[i]);
+        if (i % 2 == 0) {
+            std::memcpy(run->room(), rows[i].data(), rows[i].size());
+            run->append_from_room(std::string_view(run->room(), rows[i].size()));
+        } else {
+            run->append_from_room(rows[i]);
+        }
+    }
+    run->end();
+    const std::shared_ptr<ArrayData> expected = by_row.finish();
+    const std::shared_ptr<ArrayData> got = by_run.finish();
+    EXPECT_EQ(got->offsets32, expected->offsets32);
+    EXPECT_EQ(std::string_view(got->data.data(), got->data.size()),
+              std::string_view(expected->data.data(), expected->data.size()));
+}
 
 TEST(StringRun, StoppedEarlyKeepsTheRowsAppendedAndTheBuilderGoesOn) {
     StringBuilder builder;
