@@ -36,13 +36,6 @@ constexpr CallSignature kStreamExport{"__arrow_c_stream__", kRequestedSchema, 0,
 constexpr CallSignature kSchemaExport{"__arrow_c_schema__", {}, 0, 0};
 constexpr CallSignature kToPylist{"to_pylist", {}, 0, 0};
 
-PyObject* checked(PyObject* made) {
-    if (made == nullptr) {
-        null_result_fault();
-    }
-    return made;
-}
-
 PyResult<PyObject*> schema_body(PyObject* self, const CallArgs& call) {
     PyObject* slots[1];
     if (std::optional<PyErr> error = bind_arguments(kSchemaExport, call, slots)) {
@@ -73,7 +66,7 @@ PyResult<PyObject*> array_body(PyObject* self, const CallArgs& call) {
     }
     OwnedRef schema(schema_capsule(**joined));
     OwnedRef array(array_capsule(*joined));
-    PyObject* pair = checked(PyTuple_New(2));
+    PyObject* pair = made_or_fault(PyTuple_New(2));
     PyTuple_SetItem(pair, 0, schema.release_ownership());
     PyTuple_SetItem(pair, 1, array.release_ownership());
     return pair;
@@ -99,12 +92,12 @@ PyObject* row_object(const ArrayData& chunk, std::int64_t row) {
         case Kind::Utf8:
         case Kind::LargeUtf8: {
             const std::string_view text = chunk.text(row);
-            return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+            return made_or_fault(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
         }
         case Kind::Float64:
-            return checked(PyFloat_FromDouble(chunk.numbers[static_cast<std::size_t>(row)]));
+            return made_or_fault(PyFloat_FromDouble(chunk.numbers[static_cast<std::size_t>(row)]));
         case Kind::Struct: {
-            OwnedRef fields(checked(PyDict_New()));
+            OwnedRef fields(made_or_fault(PyDict_New()));
             for (std::size_t i = 0; i < chunk.children.size(); ++i) {
                 OwnedRef value(row_object(*chunk.children[i], row));
                 const std::string name(kFieldNames[i]);
@@ -124,7 +117,7 @@ PyResult<PyObject*> to_pylist_body(PyObject* self, const CallArgs& call) {
         return std::move(*error);
     }
     const ColumnData& data = data_of(self);
-    OwnedRef list(checked(PyList_New(static_cast<Py_ssize_t>(data.length))));
+    OwnedRef list(made_or_fault(PyList_New(static_cast<Py_ssize_t>(data.length))));
     Py_ssize_t index = 0;
     for (const ChunkPtr& chunk : data.chunks) {
         for (std::int64_t row = 0; row < chunk->length; ++row) {
@@ -206,7 +199,7 @@ PyObject* column_type() { return g_column_type.get(); }
 PyResult<PyObject*> new_column(std::shared_ptr<const ColumnData> data) {
     auto* type = reinterpret_cast<PyTypeObject*>(column_type());
     auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-    PyObject* object = checked(alloc(type, 0));
+    PyObject* object = made_or_fault(alloc(type, 0));
     new (as_column(object)) ColumnObjectData{std::move(data)};
     return object;
 }

@@ -54,11 +54,7 @@ private:
     static constexpr std::size_t kSlots = 64;
 
     static PyObject* make_str(const char* text, std::size_t size) {
-        PyObject* made = PyUnicode_FromStringAndSize(text, static_cast<Py_ssize_t>(size));
-        if (made == nullptr) {
-            runtime::null_result_fault();
-        }
-        return made;
+        return runtime::made_or_fault(PyUnicode_FromStringAndSize(text, static_cast<Py_ssize_t>(size)));
     }
 
     // The str and, beside it, its bytes: a hit is found without asking the

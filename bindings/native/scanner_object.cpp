@@ -65,13 +65,6 @@ void drop_file(PyObject* self) {
     }
 }
 
-PyObject* checked(PyObject* made) {
-    if (made == nullptr) {
-        null_result_fault();
-    }
-    return made;
-}
-
 PyObject* none() {
     Py_IncRef(Py_None);
     return Py_None;
@@ -214,7 +207,7 @@ PyResult<PyObject*> feed_body(PyObject* self, const CallArgs& call) {
     const std::string_view bytes = block.bytes();
     const std::size_t from = *at;
     const std::size_t reached = without_interpreter([scanner, bytes, from] { return scanner->feed(bytes, from); });
-    return checked(PyLong_FromSize_t(reached));
+    return made_or_fault(PyLong_FromSize_t(reached));
 }
 
 PyResult<PyObject*> end_source_body(PyObject* self, const CallArgs& call) {
@@ -324,11 +317,11 @@ PyResult<PyObject*> column_body(PyObject* self, const CallArgs& call) {
             return source.value().corrupt_row(add_rows(before, clean));
         }
         if (stop.row < length) {
-            return checked(PyLong_FromLongLong(add_rows(before, stop.row)));
+            return made_or_fault(PyLong_FromLongLong(add_rows(before, stop.row)));
         }
         before = add_rows(before, length);
     }
-    return checked(PyLong_FromLongLong(std::max(before, start)));
+    return made_or_fault(PyLong_FromLongLong(std::max(before, start)));
 }
 
 PyObject* os_error(int number) {
@@ -373,7 +366,7 @@ PyResult<PyObject*> feed_file_body(PyObject* self, const CallArgs& call) {
     FileScan* const scan = &object->file->scan;
     const FileScan::Step step = without_interpreter([scan] { return scan->step(); });
     if (step == FileScan::Step::More) {
-        return checked(PyLong_FromUnsignedLongLong(scan->bytes_read()));
+        return made_or_fault(PyLong_FromUnsignedLongLong(scan->bytes_read()));
     }
     const int error = scan->error();
     drop_file(self);
@@ -385,9 +378,9 @@ PyResult<PyObject*> feed_file_body(PyObject* self, const CallArgs& call) {
 }
 
 PyObject* pending_pair(Stream stream, const std::string& bytes) {
-    OwnedRef data(checked(PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size()))));
-    OwnedRef fd(checked(PyLong_FromLong(static_cast<long>(stream))));
-    PyObject* pair = checked(PyTuple_New(2));
+    OwnedRef data(made_or_fault(PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size()))));
+    OwnedRef fd(made_or_fault(PyLong_FromLong(static_cast<long>(stream))));
+    PyObject* pair = made_or_fault(PyTuple_New(2));
     PyTuple_SetItem(pair, 0, fd.release_ownership());  // steals
     PyTuple_SetItem(pair, 1, data.release_ownership());
     return pair;
@@ -413,7 +406,7 @@ PyResult<PyObject*> take_body(PyObject* self, const CallArgs& call) {
             pairs[count++] = OwnedRef(pending_pair(stream, output.pending(stream)));
         }
     }
-    PyObject* taken = checked(PyTuple_New(count));
+    PyObject* taken = made_or_fault(PyTuple_New(count));
     for (Py_ssize_t i = 0; i < count; ++i) {
         PyTuple_SetItem(taken, i, pairs[i].release_ownership());
     }
@@ -432,10 +425,10 @@ PyResult<PyObject*> counts_body(PyObject* self, const CallArgs& call) {
     }
     NameScanner* const scanner = claim.value().scanner();
     const NameScanner::Counts& counts = scanner->counts();
-    OwnedRef result(checked(PyDict_New()));
+    OwnedRef result(made_or_fault(PyDict_New()));
     const auto put = [&result](std::string_view key, std::uint64_t count) {
         const std::string name(key);
-        OwnedRef value(checked(PyLong_FromUnsignedLongLong(count)));
+        OwnedRef value(made_or_fault(PyLong_FromUnsignedLongLong(count)));
         if (PyDict_SetItemString(result.get(), name.c_str(), value.get()) != 0) {
             null_result_fault();
         }
@@ -454,7 +447,7 @@ PyObject* line_getter(PyObject* self, void* /*closure*/) {
             return claim.take_error();
         }
         NameScanner* const scanner = claim.value().scanner();
-        return checked(PyLong_FromUnsignedLongLong(scanner->line()));
+        return made_or_fault(PyLong_FromUnsignedLongLong(scanner->line()));
     });
 }
 
@@ -465,7 +458,7 @@ PyObject* undecodable_line_getter(PyObject* self, void* /*closure*/) {
             return claim.take_error();
         }
         NameScanner* const scanner = claim.value().scanner();
-        return checked(PyLong_FromUnsignedLongLong(scanner->undecodable_line()));
+        return made_or_fault(PyLong_FromUnsignedLongLong(scanner->undecodable_line()));
     });
 }
 
@@ -500,7 +493,7 @@ PyObject* scanner_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
                                                              std::string(command_text) + "'");
         }
         auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-        OwnedRef object(checked(alloc(type, 0)));
+        OwnedRef object(made_or_fault(alloc(type, 0)));
         ScannerData* const data = new (as_scanner(object.get())) ScannerData{nullptr, false, nullptr};
         data->scanner = new NameScanner(*command, json != 0, keep_order != 0);
         return object.release_ownership();

@@ -59,15 +59,8 @@ using Layout = ObjectLayout<VrnData>;
 
 VrnData* as_vrn(PyObject* self) { return Layout::data(self); }
 
-PyObject* checked(PyObject* made) {
-    if (made == nullptr) {
-        null_result_fault();
-    }
-    return made;
-}
-
 PyObject* new_str(const char* text, std::size_t size) {
-    return checked(PyUnicode_FromStringAndSize(text, static_cast<Py_ssize_t>(size)));
+    return made_or_fault(PyUnicode_FromStringAndSize(text, static_cast<Py_ssize_t>(size)));
 }
 
 std::string_view utf8_of(PyObject* str) {
@@ -87,7 +80,7 @@ FieldStrs g_field_strs;
 // allocator serves each thread, and a shared list would need a lock on every
 // object made and dropped.
 struct FreeVrns {
-    static PyObject* take(PyTypeObject* type) { return checked(PyType_GenericAlloc(type, 0)); }
+    static PyObject* take(PyTypeObject* type) { return made_or_fault(PyType_GenericAlloc(type, 0)); }
     static void give(PyObject* object) { free_instance(object); }
 };
 
@@ -103,7 +96,7 @@ public:
     // A Vrn of `type` with every field null.
     PyObject* take(PyTypeObject* type) {
         if (count_ == 0) {
-            return checked(PyType_GenericAlloc(type, 0));
+            return made_or_fault(PyType_GenericAlloc(type, 0));
         }
         PyObject* object = kept_[--count_];
         std::memset(static_cast<void*>(Layout::data(object)), 0, sizeof(VrnData));
@@ -148,7 +141,7 @@ PyObject* new_vrn(PyTypeObject* type, const char* text, std::size_t size, const 
     PyObject* canonical = vrn->canonical;
     const auto slice = [canonical](FieldSpan span) {
         const auto begin = static_cast<Py_ssize_t>(span.start);
-        return checked(PyUnicode_Substring(canonical, begin, begin + static_cast<Py_ssize_t>(span.size)));
+        return made_or_fault(PyUnicode_Substring(canonical, begin, begin + static_cast<Py_ssize_t>(span.size)));
     };
     const auto shared = [text](FieldSpan span) { return g_field_strs.get(text + span.start, span.size); };
     vrn->service = shared(spans.service);
@@ -293,7 +286,7 @@ PyResult<PyObject*> reduce_body(PyObject* self, const CallArgs& call) {
     if (std::optional<PyErr> error = bind_arguments({"__reduce__", {}}, call, nullptr)) {
         return std::move(*error);
     }
-    return checked(Py_BuildValue("(O(O))", reinterpret_cast<PyObject*>(Py_TYPE(self)), as_vrn(self)->canonical));
+    return made_or_fault(Py_BuildValue("(O(O))", reinterpret_cast<PyObject*>(Py_TYPE(self)), as_vrn(self)->canonical));
 }
 
 // An immutable value is its own copy.
@@ -411,15 +404,15 @@ constexpr const char* kMatchArgs[] = {"service", "region", "org", "resource_type
 PyObject* make_vrn_type(const void* /*context*/) {
     OwnedRef type(type_from_spec_or_fault(kSpec));
     // Class attributes cannot come from the spec; they are set once, here.
-    OwnedRef match_args(checked(PyTuple_New(std::size(kMatchArgs))));
+    OwnedRef match_args(made_or_fault(PyTuple_New(std::size(kMatchArgs))));
     for (std::size_t i = 0; i < std::size(kMatchArgs); ++i) {
-        PyTuple_SetItem(match_args.get(), static_cast<Py_ssize_t>(i), checked(PyUnicode_FromString(kMatchArgs[i])));
+        PyTuple_SetItem(match_args.get(), static_cast<Py_ssize_t>(i), made_or_fault(PyUnicode_FromString(kMatchArgs[i])));
     }
     if (PyObject_SetAttrString(type.get(), "__match_args__", match_args.get()) != 0) {
         null_result_fault();
     }
     for (PyMethodDef& constructor : kConstructors) {
-        OwnedRef function(checked(PyCFunction_NewEx(&constructor, nullptr, nullptr)));
+        OwnedRef function(made_or_fault(PyCFunction_NewEx(&constructor, nullptr, nullptr)));
         if (PyObject_SetAttrString(type.get(), constructor.ml_name, function.get()) != 0) {
             null_result_fault();
         }

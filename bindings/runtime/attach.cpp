@@ -130,10 +130,7 @@ PyObject* ConstantStrs::get(std::string_view text) {
         }
     }
     // Made outside the guard, then it takes the slot.
-    PyObject* made = PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
-    if (made == nullptr) {
-        null_result_fault();
-    }
+    PyObject* made = made_or_fault(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
     PyObject* evicted = nullptr;
     {
         std::lock_guard lock(mutex_);

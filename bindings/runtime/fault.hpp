@@ -47,6 +47,15 @@ private:
 // exception, if any, as unraisable, then faults with "PyObject pointer is null".
 [[noreturn]] void null_result_fault(std::source_location where = std::source_location::current());
 
+// `made`, the result of such a call, or null_result_fault when it is null.
+[[nodiscard]] inline PyObject* made_or_fault(PyObject* made,
+                                             std::source_location where = std::source_location::current()) {
+    if (made == nullptr) {
+        null_result_fault(where);
+    }
+    return made;
+}
+
 // A new heap type from `spec`. The module cannot work without its types, so a
 // failure is a fault: "could not create the <name> type: <the exception>".
 [[nodiscard]] PyObject* type_from_spec_or_fault(PyType_Spec& spec,

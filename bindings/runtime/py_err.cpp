@@ -10,11 +10,7 @@ namespace veltrane::runtime {
 namespace {
 
 PyObject* new_str(std::string_view text) {
-    PyObject* value = PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
-    if (value == nullptr) {
-        null_result_fault();
-    }
-    return value;
+    return made_or_fault(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
 
 std::string type_mismatch_message(PyObject* object, PyObject* expected_type) {
