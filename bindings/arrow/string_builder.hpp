@@ -99,26 +99,19 @@ class StringBuilder;
 // first null. The builder is not used again until end().
 class StringRun {
 public:
+    // Appends `text`: written at room() already (then nothing is copied),
+    // or anywhere else.
     void append(std::string_view text) noexcept {
         assert(text.size() <= static_cast<std::size_t>(limit_ - at_));
-        copy_text(at_, text.data(), text.size());
+        if (text.data() != at_) {
+            copy_text(at_, text.data(), text.size());
+        }
         at_ += text.size();
         *offset_++ = static_cast<std::int32_t>(at_ - base_);
     }
     // Where the next row's text goes: room for at least the run's bound of
     // one row, so an answer can be written there in place.
     [[nodiscard]] char* room() const noexcept { return at_; }
-    // Appends `text`, written at room() already (then nothing is copied) or
-    // anywhere else.
-    void append_from_room(std::string_view text) noexcept {
-        if (text.data() == at_) {
-            assert(text.size() <= static_cast<std::size_t>(limit_ - at_));
-            at_ += text.size();
-            *offset_++ = static_cast<std::int32_t>(at_ - base_);
-        } else {
-            append(text);
-        }
-    }
     void append_null() {
         validity_.set_null(rows());
         *offset_++ = static_cast<std::int32_t>(at_ - base_);

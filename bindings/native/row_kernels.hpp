@@ -110,7 +110,7 @@ struct Parsed {
         if constexpr (std::is_same_v<Out, StringRun>) {
             // A run has room for each row's answers (its bounds): each one is
             // rendered right where it goes, and only views are copied.
-            ((out[k].append_from_room(Answers(*vrn, answers::Room{out[k].room()})), ++k), ...);
+            ((out[k].append(Answers(*vrn, answers::Room{out[k].room()})), ++k), ...);
         } else {
             answers::Scratch scratch;
             ((out[k++].append(Answers(*vrn, scratch))), ...);

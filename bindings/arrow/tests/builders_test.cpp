@@ -183,9 +183,9 @@ TEST(StringRun, AnswersWrittenInTheRoomAndCopiedOnesMakeTheSameChunk) {
         by_row.append(rows[i]);
         if (i % 2 == 0) {
             std::memcpy(run->room(), rows[i].data(), rows[i].size());
-            run->append_from_room(std::string_view(run->room(), rows[i].size()));
+            run->append(std::string_view(run->room(), rows[i].size()));
         } else {
-            run->append_from_room(rows[i]);
+            run->append(rows[i]);
         }
     }
     run->end();
