@@ -35,7 +35,6 @@
 #include "runtime/frame.hpp"
 #include "runtime/object_layout.hpp"
 #include "runtime/once_cell.hpp"
-#include "runtime/shared_state.hpp"
 #include "veltrane_kernel/vrn.hpp"
 
 namespace veltrane::native {
